@@ -1,0 +1,195 @@
+#include "framework/File.h"
+#include "framework/StdioFile.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/HelperProcess.h"
+#include "tests/support/Printers.h"
+#include "tests/support/TestFiles.h"
+
+TEST(File, WritesReadsSeeksAndReportsItsLength)
+{
+    CTempFolder folder;
+    const CString path = folder / L"data.bin";
+    {
+        CFile file;
+        ASSERT_TRUE(file.Open(path, CFile::modeCreate | CFile::modeReadWrite | CFile::shareDenyNone));
+        file.Write("0123456789", 10);
+        EXPECT_EQ(file.GetLength(), 10u);
+        EXPECT_EQ(file.GetPosition(), 10u);
+        EXPECT_EQ(file.Seek(-4, CFile::end), 6u);
+        char buf[8] = {};
+        EXPECT_EQ(file.Read(buf, 8), 4u);
+        EXPECT_EQ(std::string(buf, 4), "6789");
+        EXPECT_EQ(file.Read(buf, 8), 0u);
+        file.Seek(2, CFile::begin);
+        file.Write("ab", 2);
+        file.SetLength(5);
+        file.Flush();
+    }
+    EXPECT_EQ(ReadTestFile(path), "01ab4");
+}
+
+TEST(File, CreateTruncatesUnlessNoTruncateIsGiven)
+{
+    CTempFolder folder;
+    const CString path = folder / L"t.txt";
+    WriteTestFile(path, "existing");
+    {
+        CFile file(path, CFile::modeCreate | CFile::modeNoTruncate | CFile::modeWrite);
+        EXPECT_EQ(file.GetLength(), 8u);
+    }
+    {
+        CFile file(path, CFile::modeCreate | CFile::modeWrite);
+        EXPECT_EQ(file.GetLength(), 0u);
+    }
+}
+
+TEST(File, FailedOpenReportsCauseOsErrorAndPath)
+{
+    CTempFolder folder;
+    const CString missing = folder / L"missing.txt";
+    CFile file;
+    CFileException error;
+    EXPECT_FALSE(file.Open(missing, CFile::modeRead, &error));
+    EXPECT_FALSE(file.IsOpen());
+    EXPECT_EQ(error.m_cause, CFileException::fileNotFound);
+    EXPECT_EQ(error.m_lOsError, ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(error.m_strFileName, missing);
+
+    wchar_t text[1024];
+    EXPECT_TRUE(error.GetErrorMessage(text, 1024));
+    EXPECT_NE(CString(text).Find(missing), -1);
+
+    const CString badFolder = folder / L"no\\such\\dir\\x.txt";
+    EXPECT_FALSE(file.Open(badFolder, CFile::modeRead, &error));
+    EXPECT_EQ(error.m_cause, CFileException::badPath);
+}
+
+TEST(File, ConstructorAndOperationsThrowFileExceptions)
+{
+    CTempFolder folder;
+    EXPECT_THROW(CFile(folder / L"missing", CFile::modeRead), CFileException);
+
+    const CString path = folder / L"w.txt";
+    WriteTestFile(path, "abc");
+    CFile writeOnly(path, CFile::modeWrite);
+    char buf[4];
+    try {
+        writeOnly.Read(buf, 3);
+        FAIL() << "reading a write-only handle must throw";
+    } catch (const CFileException& e) {
+        EXPECT_EQ(e.m_lOsError, ERROR_ACCESS_DENIED);
+        EXPECT_EQ(e.m_cause, CFileException::accessDenied);
+        EXPECT_EQ(e.m_strFileName, path);
+    }
+}
+
+TEST(File, ErrorMessageIsTruncatedToTheCallersBuffer)
+{
+    const CFileException error(CFileException::fileNotFound, ERROR_FILE_NOT_FOUND, L"C:\\some\\file.txt");
+    wchar_t small[8];
+    wmemset(small, L'#', 8);
+    EXPECT_TRUE(error.GetErrorMessage(small, 8));
+    EXPECT_EQ(wcslen(small), 7u);
+
+    const CException plain;
+    wchar_t text[16];
+    wmemset(text, L'#', 16);
+    EXPECT_FALSE(plain.GetErrorMessage(text, 16));
+    EXPECT_EQ(text[0], L'\0');
+}
+
+TEST(File, ShareModesAgainstAnotherProcess)
+{
+    CTempFolder folder;
+    const CString path = folder / L"held.txt";
+    WriteTestFile(path, "held");
+
+    CHelperProcess exclusive;
+    ASSERT_TRUE(exclusive.Start(L"hold-file \"" + path + L"\" none"));
+    CFile file;
+    CFileException error;
+    EXPECT_FALSE(file.Open(path, CFile::modeReadWrite | CFile::shareDenyNone, &error));
+    EXPECT_EQ(error.m_lOsError, ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(error.m_cause, CFileException::sharingViolation);
+    EXPECT_EQ(exclusive.Stop(), 0);
+
+    CHelperProcess sharing;
+    ASSERT_TRUE(sharing.Start(L"hold-file \"" + path + L"\" readwrite"));
+    EXPECT_TRUE(file.Open(path, CFile::modeReadWrite | CFile::shareDenyNone));
+    file.Close();
+    // Our exclusive open must fail while the helper has the file open at all.
+    EXPECT_FALSE(file.Open(path, CFile::modeRead | CFile::shareExclusive, &error));
+    EXPECT_EQ(error.m_lOsError, ERROR_SHARING_VIOLATION);
+}
+
+TEST(File, LockedRangesConflictBetweenHandles)
+{
+    CTempFolder folder;
+    const CString path = folder / L"locked.dat";
+    WriteTestFile(path, std::string(512, 'x'));
+    CFile first(path, CFile::modeReadWrite | CFile::shareDenyNone);
+    CFile second(path, CFile::modeReadWrite | CFile::shareDenyNone);
+    first.LockRange(128, 128);
+    try {
+        second.LockRange(200, 10);
+        FAIL() << "an overlapping lock must be refused";
+    } catch (const CFileException& e) {
+        EXPECT_EQ(e.m_lOsError, ERROR_LOCK_VIOLATION);
+        EXPECT_EQ(e.m_cause, CFileException::lockViolation);
+    }
+    second.LockRange(256, 10);
+    second.UnlockRange(256, 10);
+    first.UnlockRange(128, 128);
+    second.LockRange(200, 10);
+    EXPECT_THROW(second.UnlockRange(0, 1), CFileException);
+}
+
+TEST(StdioFile, ReadsLinesWithoutTheirEnds)
+{
+    CTempFolder folder;
+    const CString path = folder / L"lines.txt";
+    WriteTestFile(path, "first\r\n\r\nthird\nfourth\r\nlast without end");
+    CStdioFile file;
+    ASSERT_TRUE(file.Open(path, CFile::modeRead | CFile::shareDenyWrite));
+    std::string line;
+    std::vector<std::string> lines;
+    while (file.ReadString(line)) {
+        lines.push_back(line);
+    }
+    const std::vector<std::string> expected = {"first", "", "third", "fourth", "last without end"};
+    EXPECT_EQ(lines, expected);
+    EXPECT_FALSE(file.ReadString(line));
+    EXPECT_TRUE(line.empty());
+}
+
+TEST(StdioFile, LongLinesSpanTheReadBuffer)
+{
+    CTempFolder folder;
+    const CString path = folder / L"long.txt";
+    const std::string longLine(10000, 'q');
+    WriteTestFile(path, longLine + "\r\nend\r\n");
+    CStdioFile file;
+    ASSERT_TRUE(file.Open(path, CFile::modeRead));
+    std::string line;
+    ASSERT_TRUE(file.ReadString(line));
+    EXPECT_EQ(line, longLine);
+    ASSERT_TRUE(file.ReadString(line));
+    EXPECT_EQ(line, "end");
+    EXPECT_FALSE(file.ReadString(line));
+}
+
+TEST(StdioFile, WritesCrLfLineEnds)
+{
+    CTempFolder folder;
+    const CString path = folder / L"out.txt";
+    {
+        CStdioFile file;
+        ASSERT_TRUE(file.Open(path, CFile::modeCreate | CFile::modeWrite));
+        file.WriteLine("[Section]");
+        file.WriteString("a\nb\n");
+        file.WriteLine("");
+    }
+    EXPECT_EQ(ReadTestFile(path), "[Section]\r\na\r\nb\r\n\r\n");
+}
