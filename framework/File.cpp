@@ -28,6 +28,16 @@ DWORD AccessOf(UINT nOpenFlags)
     }
 }
 
+DWORD Low(ULONGLONG value)
+{
+    return static_cast<DWORD>(value & 0xFFFFFFFFu);
+}
+
+DWORD High(ULONGLONG value)
+{
+    return static_cast<DWORD>(value >> 32);
+}
+
 DWORD DispositionOf(UINT nOpenFlags)
 {
     if ((nOpenFlags & CFile::modeCreate) == 0) {
@@ -143,22 +153,14 @@ void CFile::Flush()
 
 void CFile::LockRange(ULONGLONG dwPos, ULONGLONG dwCount)
 {
-    ULARGE_INTEGER pos;
-    ULARGE_INTEGER count;
-    pos.QuadPart = dwPos;
-    count.QuadPart = dwCount;
-    if (!LockFile(m_hFile.get(), pos.LowPart, pos.HighPart, count.LowPart, count.HighPart)) {
+    if (!LockFile(m_hFile.get(), Low(dwPos), High(dwPos), Low(dwCount), High(dwCount))) {
         ThrowLastError();
     }
 }
 
 void CFile::UnlockRange(ULONGLONG dwPos, ULONGLONG dwCount)
 {
-    ULARGE_INTEGER pos;
-    ULARGE_INTEGER count;
-    pos.QuadPart = dwPos;
-    count.QuadPart = dwCount;
-    if (!UnlockFile(m_hFile.get(), pos.LowPart, pos.HighPart, count.LowPart, count.HighPart)) {
+    if (!UnlockFile(m_hFile.get(), Low(dwPos), High(dwPos), Low(dwCount), High(dwCount))) {
         ThrowLastError();
     }
 }

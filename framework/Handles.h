@@ -58,6 +58,15 @@ private:
     Type m_h = Traits::None();
 };
 
+// Handles whose "no handle" value is null, closed by one call.
+template <typename T, auto Closer>
+struct CNullHandleTraits {
+    using Type = T;
+    static Type None() { return Type(); }
+    static bool IsNone(Type h) { return h == Type(); }
+    static void Close(Type h) { Closer(h); }
+};
+
 struct CKernelHandleTraits {
     using Type = HANDLE;
     static Type None() { return nullptr; }
@@ -73,94 +82,28 @@ struct CFindHandleTraits {
     static void Close(Type h) { FindClose(h); }
 };
 
-struct CRegKeyTraits {
-    using Type = HKEY;
-    static Type None() { return nullptr; }
-    static bool IsNone(Type h) { return h == nullptr; }
-    static void Close(Type h) { RegCloseKey(h); }
-};
-
-struct CMappedViewTraits {
-    using Type = void*;
-    static Type None() { return nullptr; }
-    static bool IsNone(Type h) { return h == nullptr; }
-    static void Close(Type h) { UnmapViewOfFile(h); }
-};
-
-struct CLibraryTraits {
-    using Type = HMODULE;
-    static Type None() { return nullptr; }
-    static bool IsNone(Type h) { return h == nullptr; }
-    static void Close(Type h) { FreeLibrary(h); }
-};
-
-struct CLocalMemoryTraits {
-    using Type = void*;
-    static Type None() { return nullptr; }
-    static bool IsNone(Type h) { return h == nullptr; }
-    static void Close(Type h) { LocalFree(h); }
-};
-
-struct CVirtualMemoryTraits {
-    using Type = void*;
-    static Type None() { return nullptr; }
-    static bool IsNone(Type h) { return h == nullptr; }
-    static void Close(Type h) { VirtualFree(h, 0, MEM_RELEASE); }
-};
-
-struct CGlobalAtomTraits {
-    using Type = ATOM;
-    static Type None() { return 0; }
-    static bool IsNone(Type h) { return h == 0; }
-    static void Close(Type h) { GlobalDeleteAtom(h); }
-};
-
-struct CWindowTraits {
-    using Type = HWND;
-    static Type None() { return nullptr; }
-    static bool IsNone(Type h) { return h == nullptr; }
-    static void Close(Type h) { DestroyWindow(h); }
-};
-
-template <typename T>
-struct CGdiObjectTraits {
-    using Type = T;
-    static Type None() { return nullptr; }
-    static bool IsNone(Type h) { return h == nullptr; }
-    static void Close(Type h) { DeleteObject(h); }
-};
-
-struct CIconTraits {
-    using Type = HICON;
-    static Type None() { return nullptr; }
-    static bool IsNone(Type h) { return h == nullptr; }
-    static void Close(Type h) { DestroyIcon(h); }
-};
-
-struct CMemoryDcTraits {
-    using Type = HDC;
-    static Type None() { return nullptr; }
-    static bool IsNone(Type h) { return h == nullptr; }
-    static void Close(Type h) { DeleteDC(h); }
-};
+inline void ReleaseVirtualMemory(void* p)
+{
+    VirtualFree(p, 0, MEM_RELEASE);
+}
 
 // Kernel objects: files, events, mutexes, threads, processes, mappings.
 using CHandle = CUniqueHandle<CKernelHandleTraits>;
 using CFindHandle = CUniqueHandle<CFindHandleTraits>;
-using CRegKey = CUniqueHandle<CRegKeyTraits>;
-using CMappedView = CUniqueHandle<CMappedViewTraits>;
-using CLibrary = CUniqueHandle<CLibraryTraits>;
-using CLocalMemory = CUniqueHandle<CLocalMemoryTraits>;
-using CVirtualMemory = CUniqueHandle<CVirtualMemoryTraits>;
-using CGlobalAtom = CUniqueHandle<CGlobalAtomTraits>;
-using CWindowHandle = CUniqueHandle<CWindowTraits>;
+using CRegKey = CUniqueHandle<CNullHandleTraits<HKEY, &RegCloseKey>>;
+using CMappedView = CUniqueHandle<CNullHandleTraits<void*, &UnmapViewOfFile>>;
+using CLibrary = CUniqueHandle<CNullHandleTraits<HMODULE, &FreeLibrary>>;
+using CLocalMemory = CUniqueHandle<CNullHandleTraits<void*, &LocalFree>>;
+using CVirtualMemory = CUniqueHandle<CNullHandleTraits<void*, &ReleaseVirtualMemory>>;
+using CGlobalAtom = CUniqueHandle<CNullHandleTraits<ATOM, &GlobalDeleteAtom>>;
+using CWindowHandle = CUniqueHandle<CNullHandleTraits<HWND, &DestroyWindow>>;
 template <typename T>
-using CGdiObject = CUniqueHandle<CGdiObjectTraits<T>>;
+using CGdiObject = CUniqueHandle<CNullHandleTraits<T, &DeleteObject>>;
 using CBrush = CGdiObject<HBRUSH>;
 using CFont = CGdiObject<HFONT>;
 using CBitmap = CGdiObject<HBITMAP>;
-using CIcon = CUniqueHandle<CIconTraits>;
-using CMemoryDc = CUniqueHandle<CMemoryDcTraits>;
+using CIcon = CUniqueHandle<CNullHandleTraits<HICON, &DestroyIcon>>;
+using CMemoryDc = CUniqueHandle<CNullHandleTraits<HDC, &DeleteDC>>;
 
 // A window's device context, released to the window it came from.
 class CClientDc {
