@@ -1,0 +1,198 @@
+#include "app/CleanupDlg.h"
+
+#include "app/LanguageManagerResource.h"
+#include "app/Logger.h"
+#include "resources/Resource.h"
+
+namespace {
+
+constexpr COLORREF kWhite = RGB(255, 255, 255);
+
+const int kRowPictureIds[CCleanupDlg::kRowCount] = {
+    IDC_CLEANUP_MARK_HISTORY, IDC_CLEANUP_MARK_COOKIES,   IDC_CLEANUP_MARK_TEMP_FILES,
+    IDC_CLEANUP_MARK_INDEX_DAT, IDC_CLEANUP_MARK_FLASH,
+};
+
+struct CLabel {
+    int nId;
+    const wchar_t* pszKey;
+};
+
+// In the order the labels are set up.
+const CLabel kLabels[] = {
+    {IDC_CLEANUP_LABEL_COOKIES, L"COOKIES"},
+    {IDC_CLEANUP_LABEL_FLASH, L"FLASH_COOKIES"},
+    {IDC_CLEANUP_LABEL_HISTORY, L"HISTORY"},
+    {IDC_CLEANUP_LABEL_INDEX_DAT, L"INDEX_DAT"},
+    {IDC_CLEANUP_LABEL_TEMP_FILES, L"TEMP_INT_FILES"},
+};
+
+const int kFontLabelOrder[] = {
+    IDC_CLEANUP_LABEL_HISTORY,   IDC_CLEANUP_LABEL_COOKIES, IDC_CLEANUP_LABEL_TEMP_FILES,
+    IDC_CLEANUP_LABEL_INDEX_DAT, IDC_CLEANUP_LABEL_FLASH,
+};
+
+CString Text(const wchar_t* pszKey)
+{
+    return CLanguageManagerResource::Instance()->GetString(pszKey);
+}
+
+}  // namespace
+
+CCleanupDlg::CCleanupDlg(CDeleter* pDeleter, HWND hWndParent) : CDialog(IDD_CLEANUP, hWndParent), m_pDeleter(pDeleter)
+{
+}
+
+// The pictures stop with their own destruction; the brush, the font and the
+// button's bitmaps are freed by their owners.
+CCleanupDlg::~CCleanupDlg() = default;
+
+BOOL CCleanupDlg::OnInitDialog()
+{
+    LOG_MESSAGE(L"start CCleanupDlg::OnInitDialog()");
+    CDialog::OnInitDialog();
+    HWND hWnd = GetSafeHwnd();
+    SetWindowTextW(hWnd, Text(L"CLEANING"));
+
+    HMODULE hResources = ResourceModule();
+    auto* hLargeIcon = static_cast<HICON>(LoadImageW(hResources, MAKEINTRESOURCEW(IDI_NULVANE), IMAGE_ICON,
+                                                     GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON),
+                                                     LR_SHARED));
+    auto* hSmallIcon = static_cast<HICON>(LoadImageW(hResources, MAKEINTRESOURCEW(IDI_NULVANE), IMAGE_ICON,
+                                                     GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
+                                                     LR_SHARED));
+    SendMessageW(hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(hLargeIcon));
+    SendMessageW(hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(hSmallIcon));
+
+    m_brush.reset(CreateSolidBrush(kWhite));
+    m_font.reset(CreateFontW(18, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, 0, 0, 0, 0, 0, L"Arial"));
+
+    if (m_banner.SubclassDlgItem(IDC_CLEANUP_BANNER, hWnd)) {
+        m_banner.SetBkColor(kWhite);
+        m_banner.SetAutoSize(CAnimatedPicture::AutoSize::FromTopLeft);
+        if (m_banner.LoadResource(hResources, MAKEINTRESOURCEW(IDR_GIF_CLEANUP_BANNER), L"GIF")) {
+            m_banner.Draw(true);
+        }
+    }
+
+    if (m_closeButton.SubclassDlgItem(IDC_CLEANUP_CLOSE, hWnd)) {
+        m_closeButton.SetBitmaps(CBitmap(LoadBitmapW(hResources, MAKEINTRESOURCEW(IDB_CLOSE_NORMAL))), kWhite,
+                                 CBitmap(LoadBitmapW(hResources, MAKEINTRESOURCEW(IDB_CLOSE_HOT))), kWhite);
+        m_closeButton.SizeToBitmap();
+        m_closeButton.SetTooltipText(Text(L"ABORT_CLEANUP"));
+    }
+
+    for (int nId : kFontLabelOrder) {
+        HWND hLabel = GetDlgItem(nId);
+        SendMessageW(hLabel, WM_SETFONT, reinterpret_cast<WPARAM>(m_font.get()), FALSE);
+        SetWindowPos(hLabel, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        RedrawWindow(hLabel, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    }
+
+    for (int nRow = 0; nRow < kRowCount; ++nRow) {
+        CAnimatedPicture& picture = m_rows[nRow];
+        picture.SubclassDlgItem(kRowPictureIds[nRow], hWnd);
+        // The working and done marks differ in size: both sit on the centre
+        // the template gave the row's picture.
+        picture.SetAutoSize(CAnimatedPicture::AutoSize::AroundCentre);
+        picture.Stop();
+        picture.UnLoad();
+        picture.SetBkColor(kWhite);
+    }
+
+    for (const CLabel& label : kLabels) {
+        SetDlgItemTextW(hWnd, label.nId, Text(label.pszKey));
+    }
+
+    SetTimer(hWnd, kStepTimer, kFirstStepMs, nullptr);
+    m_nStep = 0;
+    LOG_MESSAGE(L"end CCleanupDlg::OnInitDialog()");
+    return TRUE;
+}
+
+BOOL CCleanupDlg::LoadRowImage(CAnimatedPicture& picture, UINT nImageId)
+{
+    return picture.LoadResource(ResourceModule(), MAKEINTRESOURCEW(nImageId), L"GIF");
+}
+
+void CCleanupDlg::StartRow(int nRow)
+{
+    CAnimatedPicture& picture = m_rows[nRow];
+    if (picture.IsPlaying()) {
+        return;
+    }
+    // A picture that cannot load stays empty and never plays: the next tick
+    // finds it finished, so the sequence still completes.
+    if (LoadRowImage(picture, IDR_GIF_CLEANUP_WORKING)) {
+        picture.SetBkColor(kWhite);
+        picture.Draw(false);
+    }
+}
+
+void CCleanupDlg::FinishRow(int nRow)
+{
+    CAnimatedPicture& picture = m_rows[nRow];
+    if (picture.IsPlaying()) {
+        picture.Stop();
+    }
+    if (LoadRowImage(picture, IDR_GIF_CLEANUP_DONE)) {
+        picture.Draw(false);
+    }
+}
+
+void CCleanupDlg::OnTimer(UINT_PTR nIDEvent)
+{
+    CDialog::OnTimer(nIDEvent);
+    HWND hWnd = GetSafeHwnd();
+    if (nIDEvent == kStepTimer) {
+        KillTimer(hWnd, kStepTimer);
+        if (m_nStep == 0) {
+            StartRow(0);
+            m_nStep = 1;
+        } else if (m_nStep >= 1 && m_nStep <= kRowCount) {
+            const int nRow = m_nStep - 1;
+            if (!m_rows[nRow].IsPlaying()) {
+                FinishRow(nRow);
+                if (nRow + 1 < kRowCount) {
+                    StartRow(nRow + 1);
+                }
+                ++m_nStep;
+            }
+        } else {
+            // Every row is ticked: the window goes a moment later.
+            SetTimer(hWnd, kCloseTimer, kCloseMs, nullptr);
+            return;
+        }
+        SetTimer(hWnd, kStepTimer, kStepMs, nullptr);
+    } else if (nIDEvent == kCloseTimer) {
+        LOG_MESSAGE(L"CCleanupDlg::OnTimer about to KillTimer");
+        KillTimer(hWnd, kCloseTimer);
+        LOG_MESSAGE(L"CCleanupDlg::OnTimer before CDialog::EndDialog(IDOK)");
+        EndDialog(IDOK);
+        LOG_MESSAGE(L"CCleanupDlg::OnTimer after CDialog::EndDialog(IDOK)");
+    }
+}
+
+void CCleanupDlg::OnCancel()
+{
+    // Closing the window early does not stop the clean-up.
+    EndDialog(IDOK);
+}
+
+BOOL CCleanupDlg::OnCommand(WORD wId, WORD wNotifyCode, HWND hControl)
+{
+    if (wId == IDC_CLEANUP_CLOSE && (wNotifyCode == BN_CLICKED || wNotifyCode == BN_DOUBLECLICKED)) {
+        OnCancel();
+        return TRUE;
+    }
+    return CDialog::OnCommand(wId, wNotifyCode, hControl);
+}
+
+HBRUSH CCleanupDlg::OnCtlColor(HDC hDc, HWND hWnd, UINT nCtlColor)
+{
+    (void)hWnd;
+    (void)nCtlColor;
+    // Everything sits on white: the dialog, the labels, the button.
+    SetBkColor(hDc, kWhite);
+    return m_brush.get();
+}

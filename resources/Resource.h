@@ -1,0 +1,37 @@
+// Identifiers of the program's resources, shared by Nulvane.rc and the code
+// that loads them. Plain #defines, as the resource compiler reads this file.
+#pragma once
+
+#define IDI_NULVANE 128
+
+// The language table: a resource of the custom type "LANGUAGES".
+#define IDR_LANGUAGES 319
+
+// The clean-up progress dialog and its controls.
+#define IDD_CLEANUP 237
+#define IDC_CLEANUP_HEADER 1091
+#define IDC_CLEANUP_PANEL 1102
+#define IDC_CLEANUP_MARK_HISTORY 1052
+#define IDC_CLEANUP_MARK_COOKIES 1053
+#define IDC_CLEANUP_MARK_TEMP_FILES 1054
+#define IDC_CLEANUP_MARK_INDEX_DAT 1055
+#define IDC_CLEANUP_MARK_FLASH 1056
+#define IDC_CLEANUP_LABEL_HISTORY 1096
+#define IDC_CLEANUP_LABEL_COOKIES 1097
+#define IDC_CLEANUP_LABEL_TEMP_FILES 1098
+#define IDC_CLEANUP_LABEL_INDEX_DAT 1099
+#define IDC_CLEANUP_LABEL_FLASH 1057
+#define IDC_CLEANUP_CLOSE 3
+#define IDC_CLEANUP_BANNER 1092
+
+// Bitmaps.
+#define IDB_CLOSE_HOT 305
+#define IDB_CLOSE_NORMAL 308
+#define IDB_CLEANUP_HEADER 312
+#define IDB_CLEANUP_PANEL 317
+
+// Images of the custom type "GIF".
+#define IDR_GIF_CLEANUP_DONE 239
+#define IDR_GIF_CLEANUP_DONE_SMALL 240
+#define IDR_GIF_CLEANUP_WORKING 276
+#define IDR_GIF_CLEANUP_BANNER 314

@@ -1,0 +1,344 @@
+#include "app/CleanupDlg.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <iostream>
+#include <thread>
+#include <vector>
+
+#include "resources/Resource.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/Printers.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/WindowCapture.h"
+
+namespace {
+
+constexpr UINT_PTR kSampleTimer = 77;
+constexpr UINT kSampleMs = 20;
+constexpr int kWorkingFrames = 7;
+constexpr int kDoneFrames = 14;
+// Far beyond the dialog's own pace: a hang fails the test instead of the suite.
+constexpr ULONGLONG kGiveUpMs = 20000;
+
+const wchar_t* const kRowNames[] = {L"History", L"Cookies", L"Temporary Internet Files", L"Index.dat",
+                                    L"Flash Cookies"};
+
+// What the five row pictures show at one moment.
+struct CSample {
+    ULONGLONG ms;
+    int step;
+    UINT frames[CCleanupDlg::kRowCount];
+    bool playing[CCleanupDlg::kRowCount];
+};
+
+// The dialog as it ships, watched every 20 ms from its own thread, with a
+// hook that acts at chosen moments.
+class CWatchedCleanupDlg : public CCleanupDlg {
+public:
+    CWatchedCleanupDlg() : CCleanupDlg(nullptr, nullptr) {}
+
+    std::vector<CSample> samples;
+    std::function<void(CWatchedCleanupDlg&, const CSample&)> onSample;
+    std::function<bool(UINT)> failImage;  // true: that image fails to load
+    ULONGLONG openedAt = 0;
+
+protected:
+    BOOL OnInitDialog() override
+    {
+        openedAt = GetTickCount64();
+        const BOOL bResult = CCleanupDlg::OnInitDialog();
+        SetTimer(GetSafeHwnd(), kSampleTimer, kSampleMs, nullptr);
+        return bResult;
+    }
+
+    void OnTimer(UINT_PTR nIDEvent) override
+    {
+        if (nIDEvent != kSampleTimer) {
+            CCleanupDlg::OnTimer(nIDEvent);
+            return;
+        }
+        CSample sample = {GetTickCount64() - openedAt, GetStep(), {}, {}};
+        for (int i = 0; i < kRowCount; ++i) {
+            sample.frames[i] = RowPicture(i).GetFrameCount();
+            sample.playing[i] = RowPicture(i).IsPlaying();
+        }
+        samples.push_back(sample);
+        if (sample.ms > kGiveUpMs) {
+            ADD_FAILURE() << "the dialog did not end by itself";
+            EndDialog(-2);
+        } else if (onSample) {
+            onSample(*this, sample);
+        }
+    }
+
+    BOOL LoadRowImage(CAnimatedPicture& picture, UINT nImageId) override
+    {
+        if (failImage && failImage(nImageId)) {
+            picture.UnLoad();
+            return FALSE;
+        }
+        return CCleanupDlg::LoadRowImage(picture, nImageId);
+    }
+};
+
+// The time a row picture takes to play an image, from the image itself.
+UINT PlayTimeOf(UINT nGifId)
+{
+    CAnimatedPicture picture;
+    EXPECT_TRUE(picture.LoadResource(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(nGifId), L"GIF"));
+    UINT total = 0;
+    for (UINT i = 0; i < picture.GetFrameCount(); ++i) {
+        total += picture.GetFrameDelay(i);
+    }
+    return total;
+}
+
+// When the dialog should end by itself: the first step after 500 ms; each row
+// then waits for its working animation in 250 ms checks; one more check
+// arms the 1500 ms close timer.
+ULONGLONG ExpectedSelfCloseMs(UINT nWorkingMs)
+{
+    const ULONGLONG checksPerRow = (nWorkingMs + CCleanupDlg::kStepMs - 1) / CCleanupDlg::kStepMs;
+    return CCleanupDlg::kFirstStepMs + CCleanupDlg::kRowCount * checksPerRow * CCleanupDlg::kStepMs +
+           CCleanupDlg::kStepMs + CCleanupDlg::kCloseMs;
+}
+
+// First sample index at which a row shows the image with that many frames.
+int FirstShowing(const std::vector<CSample>& samples, int nRow, UINT nFrames)
+{
+    for (size_t i = 0; i < samples.size(); ++i) {
+        if (samples[i].frames[nRow] == nFrames) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+HWND FocusOrDialog(HWND hDialog)
+{
+    HWND hFocus = GetFocus();
+    return hFocus != nullptr ? hFocus : hDialog;
+}
+
+}  // namespace
+
+TEST(CleanupDlg, TicksTheRowsInOrderThenClosesItselfWithIdOk)
+{
+    CLogCapture capture;
+    CWatchedCleanupDlg dialog;
+    CString shot = TestProgramFolder() + L"cleanup-dialog.png";
+    DeleteFileW(shot);
+    bool bShotTaken = false;
+    dialog.onSample = [&](CWatchedCleanupDlg& dlg, const CSample& sample) {
+        // Mid-sequence: two rows ticked, the third working.
+        if (!bShotTaken && sample.frames[2] == kWorkingFrames && dlg.RowPicture(2).GetCurrentFrame() >= 4) {
+            bShotTaken = true;
+            RedrawWindow(dlg.GetSafeHwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+            const CWindowImage image = CWindowImage::Capture(dlg.GetSafeHwnd());
+            EXPECT_TRUE(image.SavePng(shot));
+            // The ticks of the first two rows are on screen in green.
+            EXPECT_GT(image.CountNear(RGB(0x2E, 0x9E, 0x5B), 24), 2 * 200);
+        }
+    };
+    const ULONGLONG start = GetTickCount64();
+    const INT_PTR result = dialog.DoModal();
+    const ULONGLONG elapsed = GetTickCount64() - start;
+    EXPECT_EQ(result, IDOK);
+    EXPECT_TRUE(bShotTaken);
+
+    const UINT workingMs = PlayTimeOf(IDR_GIF_CLEANUP_WORKING);
+    const ULONGLONG expected = ExpectedSelfCloseMs(workingMs);
+    std::cout << "[ measured ] the dialog closed itself after " << elapsed << " ms; expected " << expected
+              << " ms (working animation " << workingMs << " ms)" << std::endl;
+    EXPECT_GE(elapsed + 50, expected);
+    EXPECT_LE(elapsed, expected + 1500);
+
+    // Each row shows its working animation, then its tick, and the next row
+    // starts only when the previous one has its tick.
+    const std::vector<CSample>& samples = dialog.samples;
+    ASSERT_FALSE(samples.empty());
+    int nPreviousDone = -1;
+    for (int row = 0; row < CCleanupDlg::kRowCount; ++row) {
+        SCOPED_TRACE(testing::Message() << "row " << row);
+        const int working = FirstShowing(samples, row, kWorkingFrames);
+        const int done = FirstShowing(samples, row, kDoneFrames);
+        ASSERT_GE(working, 0);
+        ASSERT_GT(done, working);
+        EXPECT_GE(working, nPreviousDone);
+        // The tick waits until the working animation has played out.
+        EXPECT_GE(samples[done].ms - samples[working].ms + 2 * kSampleMs, workingMs);
+        for (int i = 0; i < done; ++i) {
+            for (int later = row + 1; later < CCleanupDlg::kRowCount; ++later) {
+                EXPECT_EQ(samples[i].frames[later], 0u) << "row " << later << " began before row " << row
+                                                        << " was ticked, at " << samples[i].ms << " ms";
+            }
+        }
+        nPreviousDone = done;
+    }
+    for (int row = 0; row < CCleanupDlg::kRowCount; ++row) {
+        EXPECT_EQ(samples.back().frames[row], static_cast<UINT>(kDoneFrames));
+    }
+    EXPECT_EQ(samples.back().step, 6);
+
+    const std::vector<CString> messages = capture.Messages();
+    const std::vector<CString> expectedLines = {
+        L"start CCleanupDlg::OnInitDialog()",
+        L"end CCleanupDlg::OnInitDialog()",
+        L"CCleanupDlg::OnTimer about to KillTimer",
+        L"CCleanupDlg::OnTimer before CDialog::EndDialog(IDOK)",
+        L"CCleanupDlg::OnTimer after CDialog::EndDialog(IDOK)",
+    };
+    auto it = messages.begin();
+    for (const CString& line : expectedLines) {
+        it = std::find(it, messages.end(), line);
+        EXPECT_NE(it, messages.end()) << "missing or out of order: " << line.ToUtf8();
+    }
+}
+
+TEST(CleanupDlg, ShowsTheTableTextsInArialOnWhite)
+{
+    CWatchedCleanupDlg dialog;
+    bool bChecked = false;
+    dialog.onSample = [&](CWatchedCleanupDlg& dlg, const CSample&) {
+        if (bChecked) {
+            return;
+        }
+        bChecked = true;
+        HWND hWnd = dlg.GetSafeHwnd();
+        wchar_t text[256] = {};
+        GetWindowTextW(hWnd, text, 256);
+        EXPECT_STREQ(text, L"Cleaning...");
+
+        const int labelIds[] = {IDC_CLEANUP_LABEL_HISTORY, IDC_CLEANUP_LABEL_COOKIES, IDC_CLEANUP_LABEL_TEMP_FILES,
+                                IDC_CLEANUP_LABEL_INDEX_DAT, IDC_CLEANUP_LABEL_FLASH};
+        for (int i = 0; i < 5; ++i) {
+            GetDlgItemTextW(hWnd, labelIds[i], text, 256);
+            EXPECT_STREQ(text, kRowNames[i]);
+            auto hFont = reinterpret_cast<HFONT>(SendMessageW(dlg.GetDlgItem(labelIds[i]), WM_GETFONT, 0, 0));
+            LOGFONTW font = {};
+            ASSERT_EQ(GetObjectW(hFont, sizeof(font), &font), static_cast<int>(sizeof(font)));
+            EXPECT_STREQ(font.lfFaceName, L"Arial");
+            EXPECT_EQ(font.lfHeight, 18);
+            EXPECT_EQ(font.lfWeight, FW_NORMAL);
+            EXPECT_FALSE(font.lfItalic || font.lfUnderline || font.lfStrikeOut);
+
+            // The label paints on the white brush.
+            HDC hDc = GetDC(dlg.GetDlgItem(labelIds[i]));
+            auto hBrush = reinterpret_cast<HBRUSH>(SendMessageW(
+                hWnd, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(hDc), reinterpret_cast<LPARAM>(dlg.GetDlgItem(labelIds[i]))));
+            LOGBRUSH brush = {};
+            ASSERT_NE(GetObjectW(hBrush, sizeof(brush), &brush), 0);
+            EXPECT_EQ(brush.lbColor, RGB(255, 255, 255));
+            EXPECT_EQ(GetBkColor(hDc), RGB(255, 255, 255));
+            ReleaseDC(dlg.GetDlgItem(labelIds[i]), hDc);
+        }
+
+        EXPECT_NE(SendMessageW(hWnd, WM_GETICON, ICON_BIG, 0), 0);
+        EXPECT_NE(SendMessageW(hWnd, WM_GETICON, ICON_SMALL, 0), 0);
+
+        // The close button takes its bitmap's size, and its tooltip shows
+        // the key: the shipped table has no text for it.
+        RECT rc;
+        GetClientRect(dlg.CloseButton().GetSafeHwnd(), &rc);
+        CBitmap closeBitmap(LoadBitmapW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDB_CLOSE_NORMAL)));
+        BITMAP bm = {};
+        ASSERT_NE(GetObjectW(closeBitmap.get(), sizeof(bm), &bm), 0);
+        EXPECT_EQ(rc.right, bm.bmWidth);
+        EXPECT_EQ(rc.bottom, bm.bmHeight);
+        EXPECT_EQ(dlg.CloseButton().GetTooltipText(), L"ABORT_CLEANUP");
+
+        // The banner takes its image's size where the template put it.
+        RECT banner;
+        GetWindowRect(dlg.GetDlgItem(IDC_CLEANUP_BANNER), &banner);
+        EXPECT_EQ(banner.right - banner.left, 443);
+        EXPECT_EQ(banner.bottom - banner.top, 27);
+        PostMessageW(FocusOrDialog(hWnd), WM_KEYDOWN, VK_ESCAPE, 0);
+    };
+    EXPECT_EQ(dialog.DoModal(), IDOK);
+    EXPECT_TRUE(bChecked);
+}
+
+TEST(CleanupDlg, EscapeEndsItAtOnceWithIdOkAtAnyStep)
+{
+    for (int step : {0, 3, 6}) {
+        SCOPED_TRACE(testing::Message() << "step " << step);
+        CLogCapture capture;
+        CWatchedCleanupDlg dialog;
+        ULONGLONG pressedAt = 0;
+        dialog.onSample = [&](CWatchedCleanupDlg& dlg, const CSample& sample) {
+            if (pressedAt == 0 && sample.step == step) {
+                pressedAt = GetTickCount64();
+                PostMessageW(FocusOrDialog(dlg.GetSafeHwnd()), WM_KEYDOWN, VK_ESCAPE, 0);
+                PostMessageW(FocusOrDialog(dlg.GetSafeHwnd()), WM_KEYUP, VK_ESCAPE, 0);
+            }
+        };
+        EXPECT_EQ(dialog.DoModal(), IDOK);
+        ASSERT_NE(pressedAt, 0u);
+        const ULONGLONG ms = GetTickCount64() - pressedAt;
+        std::cout << "[ measured ] Escape at step " << step << " closed the dialog in " << ms << " ms" << std::endl;
+        EXPECT_LT(ms, 250u);
+        EXPECT_FALSE(capture.HasMessage(L"CCleanupDlg::OnTimer about to KillTimer"));
+    }
+}
+
+TEST(CleanupDlg, TheCloseButtonEndsItAtOnceWithIdOk)
+{
+    CWatchedCleanupDlg dialog;
+    ULONGLONG clickedAt = 0;
+    bool bHotSeen = false;
+    dialog.onSample = [&](CWatchedCleanupDlg& dlg, const CSample& sample) {
+        HWND hButton = dlg.GetDlgItem(IDC_CLEANUP_CLOSE);
+        RECT rc;
+        GetWindowRect(hButton, &rc);
+        const POINT centre = {(rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2};
+        if (sample.ms > 200 && sample.ms < 300 && !bHotSeen) {
+            // The mouse comes over the button first: it lights up.
+            SetForegroundWindow(dlg.GetSafeHwnd());
+            SetCursorPos(centre.x, centre.y);
+            INPUT move = {};
+            move.type = INPUT_MOUSE;
+            move.mi.dwFlags = MOUSEEVENTF_MOVE;
+            SendInput(1, &move, sizeof(move));
+        } else if (sample.ms >= 300 && sample.step == 2 && clickedAt == 0) {
+            CWindowImage image = CWindowImage::Capture(hButton, true);
+            // The second bitmap is a red disc.
+            bHotSeen = image.CountNear(RGB(0xD9, 0x53, 0x4F), 24) > 40;
+            clickedAt = GetTickCount64();
+            SetCursorPos(centre.x, centre.y);
+            INPUT click[2] = {};
+            click[0].type = click[1].type = INPUT_MOUSE;
+            click[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+            click[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+            SendInput(2, click, sizeof(INPUT));
+        }
+    };
+    EXPECT_EQ(dialog.DoModal(), IDOK);
+    ASSERT_NE(clickedAt, 0u);
+    const ULONGLONG ms = GetTickCount64() - clickedAt;
+    std::cout << "[ measured ] the close button closed the dialog in " << ms << " ms" << std::endl;
+    EXPECT_LT(ms, 250u);
+    EXPECT_TRUE(bHotSeen);
+    // Ended by the click, well before the rows were all ticked.
+    EXPECT_EQ(dialog.samples.back().step, 2);
+}
+
+TEST(CleanupDlg, AnImageThatCannotLoadStillLetsTheSequenceComplete)
+{
+    CWatchedCleanupDlg dialog;
+    // No row ever shows its working animation.
+    dialog.failImage = [](UINT nImageId) { return nImageId == IDR_GIF_CLEANUP_WORKING; };
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(dialog.DoModal(), IDOK);
+    const ULONGLONG elapsed = GetTickCount64() - start;
+    // Every check finds the row finished: 500 ms, five 250 ms checks, one
+    // more, then the close timer.
+    EXPECT_GE(elapsed + 50, 500u + 5 * 250 + 250 + 1500);
+    EXPECT_LE(elapsed, 500u + 5 * 250 + 250 + 1500 + 1500);
+    for (int row = 0; row < CCleanupDlg::kRowCount; ++row) {
+        EXPECT_EQ(FirstShowing(dialog.samples, row, kWorkingFrames), -1);
+        EXPECT_EQ(dialog.samples.back().frames[row], static_cast<UINT>(kDoneFrames));
+    }
+}
