@@ -2,11 +2,10 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "cleanup/NativeApi.h"
 #include "cleanup/SecureDeleter.h"
-#include "tests/support/LogCapture.h"
 #include "tests/support/Printers.h"
 #include "tests/support/TestFiles.h"
 
@@ -17,179 +16,118 @@ constexpr NTSTATUS kSuccess = 0;
 constexpr NTSTATUS kOverflow = static_cast<NTSTATUS>(0x80000005);
 constexpr NTSTATUS kEndOfFile = static_cast<NTSTATUS>(0xC0000011);
 constexpr NTSTATUS kInvalidParameter = static_cast<NTSTATUS>(0xC000000D);
-constexpr NTSTATUS kPending = 0x103;
 
 struct CPage {
     NTSTATUS status;
     LONGLONG llStartingVcn;
     std::vector<std::pair<LONGLONG, LONGLONG>> extents;  // next VCN, LCN
-    DWORD dwClaimedCount = 0;  // when set, the count the page claims instead
-    NTSTATUS completedStatus = kSuccess;  // for a pending page
-};
-
-// A run of writes of one pattern to consecutive offsets of the volume.
-struct CVolumeWrite {
-    LONGLONG llOffset;
-    LONGLONG llLength;
-    int nPass;
+    DWORD dwClaimedCount = 0;                            // claimed instead, when set
 };
 
 // The cluster path against a scripted retrieval map and a volume that
-// records what is written to it. The file itself is real.
+// records its writes as (offset, length, pass), joining consecutive chunks.
 class CFakeVolumeDeleter : public CSecureDeleter {
 public:
     using CSecureDeleter::SecureDeleteClusters;
 
     std::vector<CPage> m_pages;
     bool m_bRealMap = false;
-    std::vector<LONGLONG> m_requestedVcns;
-    CVolumeGeometry m_geometry{8, 512, 0x20000000};  // 4 KiB clusters, 2 TiB
-    bool m_bGeometryFails = false;
     bool m_bVolumeOpens = true;
     int m_nFailVolumeWrite = -1;
-    CString m_strVolumePath;
-    std::vector<CVolumeWrite> m_volumeWrites;
-    int m_nVolumeChunks = 0;
+    std::vector<LONGLONG> m_requestedVcns;
+    std::vector<std::tuple<LONGLONG, LONGLONG, int>> m_volumeWrites;
 
 protected:
-    CHandle OpenVolume(const CString& strVolumePath) override
+    // An event stands in for the volume: a file handle that later gets the
+    // same value is still told apart by its type.
+    CHandle OpenVolume(const CString&) override
     {
-        m_strVolumePath = strVolumePath;
-        if (!m_bVolumeOpens) {
-            SetLastError(ERROR_ACCESS_DENIED);
-            return CHandle();
-        }
-        // An event stands in for the volume: no file handle can be taken
-        // for it, even when one later gets the same handle value.
-        return CHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        SetLastError(ERROR_ACCESS_DENIED);
+        return CHandle(m_bVolumeOpens ? CreateEventW(nullptr, TRUE, FALSE, nullptr) : nullptr);
     }
-
     BOOL GetVolumeGeometry(const CString&, CVolumeGeometry& geometry) override
     {
-        if (m_bGeometryFails) {
-            SetLastError(ERROR_NOT_READY);
-            return FALSE;
-        }
-        geometry = m_geometry;
+        geometry = {8, 512, 0x20000000};  // 4 KiB clusters, 2 TiB
         return TRUE;
     }
-
+    // Every run of writes starts with a move, so the type is checked here and
+    // not for each chunk.
     BOOL SetPosition(HANDLE hFile, LONGLONG llDistance, DWORD dwMoveMethod) override
     {
-        // Every run of writes starts with a move, so the check that costs a
-        // server call is made here, not for each of up to 200,000 chunks.
         m_hPositioned = hFile;
-        m_bPositionedOnVolume = GetFileType(hFile) != FILE_TYPE_DISK;
-        if (!m_bPositionedOnVolume) {
+        m_bOnVolume = GetFileType(hFile) != FILE_TYPE_DISK;
+        if (!m_bOnVolume) {
             return CSecureDeleter::SetPosition(hFile, llDistance, dwMoveMethod);
         }
         m_llPosition = dwMoveMethod == FILE_BEGIN ? llDistance : m_llPosition + llDistance;
-        return m_llPosition >= 0;
+        return TRUE;
     }
-
     BOOL WriteChunk(HANDLE hFile, const BYTE* pData, DWORD cbData, DWORD* pcbWritten) override
     {
-        if (hFile != m_hPositioned || !m_bPositionedOnVolume) {
+        if (hFile != m_hPositioned || !m_bOnVolume) {
             return CSecureDeleter::WriteChunk(hFile, pData, cbData, pcbWritten);
         }
         if (m_nVolumeChunks++ == m_nFailVolumeWrite) {
-            SetLastError(ERROR_WRITE_PROTECT);
             return FALSE;
         }
-        int pass = -1;
-        for (int i = 0; i < kPasses; ++i) {
-            if (pData == GetPattern(i)) {
-                pass = i;
-            }
-        }
-        if (!m_volumeWrites.empty() && m_volumeWrites.back().nPass == pass &&
-            m_volumeWrites.back().llOffset + m_volumeWrites.back().llLength == m_llPosition) {
-            m_volumeWrites.back().llLength += cbData;
+        const int pass = pData == GetPattern(0) ? 0 : pData == GetPattern(1) ? 1 : 2;
+        if (!m_volumeWrites.empty() && std::get<2>(m_volumeWrites.back()) == pass &&
+            std::get<0>(m_volumeWrites.back()) + std::get<1>(m_volumeWrites.back()) == m_llPosition) {
+            std::get<1>(m_volumeWrites.back()) += cbData;
         } else {
-            m_volumeWrites.push_back(CVolumeWrite{m_llPosition, cbData, pass});
+            m_volumeWrites.emplace_back(m_llPosition, cbData, pass);
         }
         m_llPosition += cbData;
         *pcbWritten = cbData;
         return TRUE;
     }
-
-    NTSTATUS QueryRetrievalMap(HANDLE hFile, LONGLONG llStartingVcn, void* pMap, ULONG cbMap,
-                               IO_STATUS_BLOCK& ioStatus) override
+    NTSTATUS QueryRetrievalMap(HANDLE hFile, LONGLONG llVcn, void* pMap, ULONG cbMap, IO_STATUS_BLOCK& io) override
     {
-        m_requestedVcns.push_back(llStartingVcn);
+        m_requestedVcns.push_back(llVcn);
         if (m_bRealMap) {
-            return CSecureDeleter::QueryRetrievalMap(hFile, llStartingVcn, pMap, cbMap, ioStatus);
+            return CSecureDeleter::QueryRetrievalMap(hFile, llVcn, pMap, cbMap, io);
         }
-        const size_t index = m_requestedVcns.size() - 1;
-        if (index >= m_pages.size()) {
+        if (m_requestedVcns.size() > m_pages.size()) {
             return kInvalidParameter;
         }
-        const CPage& page = m_pages[index];
-        native::CRetrievalMapHeader header{};
-        header.dwExtentCount =
-            page.dwClaimedCount != 0 ? page.dwClaimedCount : static_cast<DWORD>(page.extents.size());
-        header.llStartingVcn = page.llStartingVcn;
+        const CPage& page = m_pages[m_requestedVcns.size() - 1];
+        const native::CRetrievalMapHeader header{
+            page.dwClaimedCount != 0 ? page.dwClaimedCount : static_cast<DWORD>(page.extents.size()),
+            page.llStartingVcn};
         memcpy(pMap, &header, sizeof(header));
-        auto* pExtents = static_cast<BYTE*>(pMap) + sizeof(header);
-        for (size_t i = 0; i < page.extents.size(); ++i) {
-            const native::CRetrievalExtent extent{page.extents[i].first, page.extents[i].second};
-            memcpy(pExtents + i * sizeof(extent), &extent, sizeof(extent));
-        }
-        if (page.status == kPending) {
-            // A completed read leaves the file handle signalled, as the
-            // completion of the pending request would.
-            char byte = 0;
-            DWORD n = 0;
-            SetFilePointer(hFile, 0, nullptr, FILE_BEGIN);
-            ReadFile(hFile, &byte, 1, &n, nullptr);
-            ioStatus.Status = page.completedStatus;
-        }
+        memcpy(static_cast<BYTE*>(pMap) + sizeof(header), page.extents.data(), page.extents.size() * 16);
         return page.status;
     }
 
 private:
     HANDLE m_hPositioned = nullptr;
-    bool m_bPositionedOnVolume = false;
+    bool m_bOnVolume = false;
     LONGLONG m_llPosition = 0;
+    int m_nVolumeChunks = 0;
 };
-
-std::string Content(size_t size)
-{
-    std::string content(size, '\0');
-    for (size_t i = 0; i < size; ++i) {
-        content[i] = static_cast<char>('A' + i % 23);
-    }
-    return content;
-}
 
 // A file with a hard link that shows its data after the delete.
 struct CLinkedFile {
     CTempFolder folder;
-    CString path;
-    CString link;
-    std::string content;
+    CString path = folder / L"compressed.bin";
+    CString link = folder / L"link.bin";
+    std::string content = std::string(30000, 'q');  // 8 clusters
 
-    explicit CLinkedFile(size_t size) : path(folder / L"compressed.bin"), link(folder / L"link.bin"), content(Content(size))
+    CLinkedFile()
     {
         WriteTestFile(path, content);
         EXPECT_TRUE(CreateHardLinkW(link, path, nullptr));
     }
-};
-
-void ExpectOverwrittenThroughTheFile(const CLinkedFile& file, const CSecureDeleter& deleter)
-{
-    const std::string left = ReadTestFile(file.link);
-    ASSERT_EQ(left.size(), file.content.size());
-    const BYTE* pRandom = deleter.GetPattern(2);
-    for (size_t i = 0; i < left.size(); ++i) {
-        ASSERT_EQ(static_cast<BYTE>(left[i]), pRandom[i % 65536]) << "byte " << i;
+    bool OverwrittenThroughItsHandle(const CSecureDeleter& deleter) const
+    {
+        const std::string left = ReadTestFile(link);
+        return left.size() == content.size() && memcmp(left.data(), deleter.GetPattern(2), left.size()) == 0;
     }
-}
+};
 
 TEST(SecureDeleterClustersTest, WritesEveryRunOnDiskThroughTheVolume)
 {
-    CLinkedFile file(30000);  // 8 clusters of 4 KiB
-    CLogCapture log;
+    CLinkedFile file;
     CFakeVolumeDeleter deleter;
     deleter.m_pages = {
         {kOverflow, 0, {{2, 100}, {5, kSparse}, {7, 0x1FFFFFF0}}},
@@ -198,56 +136,24 @@ TEST(SecureDeleterClustersTest, WritesEveryRunOnDiskThroughTheVolume)
 
     EXPECT_TRUE(deleter.SecureDeleteClusters(file.path));
 
-    EXPECT_EQ(deleter.m_strVolumePath, CString(L"\\\\.\\") + file.path.Left(2));
     EXPECT_EQ(deleter.m_requestedVcns, (std::vector<LONGLONG>{0, 7}));
-    const std::vector<std::tuple<LONGLONG, LONGLONG, int>> expected = {
-        {100 * 4096LL, 2 * 4096, 0}, {100 * 4096LL, 2 * 4096, 1}, {100 * 4096LL, 2 * 4096, 2},
-        // Past 4 GiB on the volume: the offset needs all 64 bits.
-        {0x1FFFFFF0LL * 4096, 2 * 4096, 0}, {0x1FFFFFF0LL * 4096, 2 * 4096, 1}, {0x1FFFFFF0LL * 4096, 2 * 4096, 2},
-        {50 * 4096LL, 2 * 4096, 0}, {50 * 4096LL, 2 * 4096, 1}, {50 * 4096LL, 2 * 4096, 2},
-    };
-    ASSERT_EQ(deleter.m_volumeWrites.size(), expected.size());
-    for (size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(deleter.m_volumeWrites[i].llOffset, std::get<0>(expected[i])) << "run " << i;
-        EXPECT_EQ(deleter.m_volumeWrites[i].llLength, std::get<1>(expected[i])) << "run " << i;
-        EXPECT_EQ(deleter.m_volumeWrites[i].nPass, std::get<2>(expected[i])) << "run " << i;
-    }
-    // The data went to the volume, not through the file; then the file was
-    // renamed and deleted.
+    using W = std::tuple<LONGLONG, LONGLONG, int>;
+    const LONGLONG llFar = 0x1FFFFFF0LL * 4096;  // past 4 GiB: needs all 64 bits
+    const std::vector<W> expected = {W{409600, 8192, 0}, W{409600, 8192, 1}, W{409600, 8192, 2},
+                                     W{llFar, 8192, 0},  W{llFar, 8192, 1},  W{llFar, 8192, 2},
+                                     W{204800, 8192, 0}, W{204800, 8192, 1}, W{204800, 8192, 2}};
+    EXPECT_EQ(deleter.m_volumeWrites, expected);
+    // Renamed and deleted; its data was written on the volume, not through it.
     EXPECT_FALSE(TestFileExists(file.path));
     EXPECT_EQ(ReadTestFile(file.link), file.content);
 }
 
-TEST(SecureDeleterClustersTest, RunLongerThan4GiBIsWrittenWhole)
+// Maps that would have the deleter write over other files' clusters or leave
+// part of this one, and maps with nothing on disk: the file is overwritten
+// through its own handle instead.
+TEST(SecureDeleterClustersTest, UntrustedOrEmptyMapsAreNeverWrittenThrough)
 {
-    CLinkedFile file(100);
-    CFakeVolumeDeleter deleter;
-    deleter.m_geometry = {128, 512, 0x100000};  // 64 KiB clusters
-    // 0x10001 clusters of 64 KiB: 4 GiB and one cluster.
-    deleter.m_pages = {{kSuccess, 0, {{0x10001, 0x20000}}}};
-
-    EXPECT_TRUE(deleter.SecureDeleteClusters(file.path));
-
-    const LONGLONG llLength = 0x10001LL * 65536;
-    ASSERT_EQ(deleter.m_volumeWrites.size(), 3u);
-    for (int pass = 0; pass < 3; ++pass) {
-        EXPECT_EQ(deleter.m_volumeWrites[pass].llOffset, 0x20000LL * 65536);
-        EXPECT_EQ(deleter.m_volumeWrites[pass].llLength, llLength);
-        EXPECT_EQ(deleter.m_volumeWrites[pass].nPass, pass);
-    }
-    EXPECT_FALSE(TestFileExists(file.path));
-}
-
-// Maps that would have the deleter write over clusters that may belong to
-// other files, or leave part of this one: each is refused, and the file is
-// overwritten through its own handle instead.
-TEST(SecureDeleterClustersTest, UntrustedMapsAreNeverWrittenThrough)
-{
-    struct CCase {
-        const char* pszName;
-        std::vector<CPage> pages;
-    };
-    const std::vector<CCase> cases = {
+    const std::vector<std::pair<const char*, std::vector<CPage>>> cases = {
         {"ends before the file does", {{kSuccess, 0, {{2, 100}}}}},
         {"runs past the end of the volume", {{kSuccess, 0, {{8, 0x20000000 - 4}}}}},
         {"starts past the end of the volume", {{kSuccess, 0, {{8, 0x30000000}}}}},
@@ -258,115 +164,38 @@ TEST(SecureDeleterClustersTest, UntrustedMapsAreNeverWrittenThrough)
         {"map that breaks off", {{kOverflow, 0, {{4, 100}}}, {kInvalidParameter, 4, {}}}},
         {"overflow without progress", {{kOverflow, 0, {{4, 100}}}, {kOverflow, 4, {}}}},
         {"more extents than the buffer holds", {{kSuccess, 0, {{8, 100}}, 9000}}},
+        {"resident data", {{kEndOfFile, 0, {}}}},
+        {"only sparse runs", {{kSuccess, 0, {{4, kSparse}, {8, kSparse}}}}},
+        // Wine's answer for every file: one extent ending before it starts, at
+        // cluster 0, which is the volume's boot sector.
+        {"the platform's own map", {}},
     };
-    for (const CCase& c : cases) {
-        SCOPED_TRACE(c.pszName);
-        CLinkedFile file(30000);
-        CLogCapture log;
-        CFakeVolumeDeleter deleter;
-        deleter.m_pages = c.pages;
-
-        EXPECT_TRUE(deleter.SecureDeleteClusters(file.path));
-
-        EXPECT_TRUE(deleter.m_volumeWrites.empty());
-        EXPECT_FALSE(TestFileExists(file.path));
-        ExpectOverwrittenThroughTheFile(file, deleter);
-        EXPECT_TRUE(log.HasMessage(FormatString(L"Untrusted cluster map for %s, overwriting through the file",
-                                                file.path.GetString())));
-    }
-}
-
-// Wine answers every file with one extent that ends before it starts, at
-// cluster 0: taken at its word it would overwrite the volume's boot sector.
-TEST(SecureDeleterClustersTest, PlatformMapUnderWineIsNotTrusted)
-{
-    CLinkedFile file(5000);
-    CFakeVolumeDeleter deleter;
-    deleter.m_bRealMap = true;
-    EXPECT_TRUE(deleter.SecureDeleteClusters(file.path));
-    EXPECT_TRUE(deleter.m_volumeWrites.empty());
-    EXPECT_FALSE(TestFileExists(file.path));
-    ExpectOverwrittenThroughTheFile(file, deleter);
-}
-
-TEST(SecureDeleterClustersTest, FileWithNoClustersOnDiskTakesThePlainPath)
-{
-    const std::vector<std::vector<CPage>> maps = {
-        {{kEndOfFile, 0, {}}},                          // resident in its file record
-        {{kSuccess, 0, {{4, kSparse}, {8, kSparse}}}},  // all sparse
-    };
-    for (const std::vector<CPage>& pages : maps) {
-        CLinkedFile file(300);
-        CLogCapture log;
+    for (const auto& [pszName, pages] : cases) {
+        SCOPED_TRACE(pszName);
+        CLinkedFile file;
         CFakeVolumeDeleter deleter;
         deleter.m_pages = pages;
+        deleter.m_bRealMap = pages.empty();
         EXPECT_TRUE(deleter.SecureDeleteClusters(file.path));
         EXPECT_TRUE(deleter.m_volumeWrites.empty());
         EXPECT_FALSE(TestFileExists(file.path));
-        ExpectOverwrittenThroughTheFile(file, deleter);
-        EXPECT_TRUE(log.MessagesContaining(L"Untrusted").empty());
+        EXPECT_TRUE(file.OverwrittenThroughItsHandle(deleter));
     }
 }
 
-TEST(SecureDeleterClustersTest, VolumeThatCannotBeOpenedFallsBackToTheFilesHandle)
+// Raw volume access needs administrator rights: without them the file is
+// still overwritten, through its handle, before it goes.
+TEST(SecureDeleterClustersTest, VolumeThatCannotBeOpenedOrWrittenFallsBackToTheFilesHandle)
 {
-    CLinkedFile file(30000);
-    CLogCapture log;
-    CFakeVolumeDeleter deleter;
-    deleter.m_bVolumeOpens = false;
-    deleter.m_pages = {{kSuccess, 0, {{8, 100}}}};
-
-    EXPECT_TRUE(deleter.SecureDeleteClusters(file.path));
-
-    EXPECT_EQ(log.MessagesContaining(FormatString(L"Failed to open volume \\\\.\\%c:", file.path[0])).size(), 1u);
-    EXPECT_FALSE(TestFileExists(file.path));
-    ExpectOverwrittenThroughTheFile(file, deleter);
-}
-
-TEST(SecureDeleterClustersTest, FailedVolumeWriteFallsBackToTheFilesHandle)
-{
-    CLinkedFile file(30000);
-    CFakeVolumeDeleter deleter;
-    deleter.m_nFailVolumeWrite = 2;
-    deleter.m_pages = {{kSuccess, 0, {{8, 100}}}};
-
-    EXPECT_TRUE(deleter.SecureDeleteClusters(file.path));
-
-    EXPECT_EQ(deleter.m_nVolumeChunks, 3);
-    EXPECT_FALSE(TestFileExists(file.path));
-    ExpectOverwrittenThroughTheFile(file, deleter);
-}
-
-TEST(SecureDeleterClustersTest, MissingFreeSpaceFiguresLeaveTheFileAlone)
-{
-    CLinkedFile file(300);
-    CLogCapture log;
-    CFakeVolumeDeleter deleter;
-    deleter.m_bGeometryFails = true;
-    EXPECT_FALSE(deleter.SecureDeleteClusters(file.path));
-    EXPECT_EQ(log.MessagesContaining(L"Failed to get free disk space").size(), 1u);
-    EXPECT_EQ(ReadTestFile(file.path), file.content);
-}
-
-TEST(SecureDeleterClustersTest, PendingRequestIsWaitedFor)
-{
-    {
-        CLinkedFile file(30000);
+    for (const bool bOpens : {false, true}) {
+        CLinkedFile file;
         CFakeVolumeDeleter deleter;
-        deleter.m_pages = {{kPending, 0, {{8, 100}}, 0, kSuccess}};
+        deleter.m_bVolumeOpens = bOpens;
+        deleter.m_nFailVolumeWrite = 2;
+        deleter.m_pages = {{kSuccess, 0, {{8, 100}}}};
         EXPECT_TRUE(deleter.SecureDeleteClusters(file.path));
-        EXPECT_EQ(deleter.m_volumeWrites.size(), 3u);
         EXPECT_FALSE(TestFileExists(file.path));
-    }
-    {
-        CLinkedFile file(30000);
-        CLogCapture log;
-        CFakeVolumeDeleter deleter;
-        deleter.m_pages = {{kPending, 0, {{8, 100}}, 0, kInvalidParameter}};
-        EXPECT_FALSE(deleter.SecureDeleteClusters(file.path));
-        EXPECT_TRUE(log.HasMessage(L"Unexpected file status 0xC000000D (3221225485l)"));
-        EXPECT_TRUE(deleter.m_volumeWrites.empty());
-        EXPECT_EQ(ReadTestFile(file.path), file.content);
+        EXPECT_TRUE(file.OverwrittenThroughItsHandle(deleter)) << bOpens;
     }
 }
 
