@@ -29,8 +29,8 @@ bool InvestigationRan(const CLogCapture& log)
     return log.HasMessage(L"CRunningProcesses::PopulateCache() start");
 }
 
-// The registry's MIME database maps ".mp3" to "audio/mpeg" once mshtml is
-// registered in the prefix; where it is not, the key is seeded and removed.
+// The registry's MIME database maps ".mp3" to an audio type once mshtml is
+// registered in the prefix; where it is not, a key is seeded and removed.
 class CMp3InDatabase {
 public:
     CMp3InDatabase()
@@ -163,7 +163,10 @@ TEST(DeleterTest, FileHeldByAnotherProgramIsIgnoredUnlessItIsMedia)
 
     EXPECT_FALSE(deleter.DeleteFile(song, &bIgnored));
     EXPECT_FALSE(bIgnored);
-    EXPECT_TRUE(log.HasMessage(FormatString(L"Got media MIME type audio/mpeg for file %s", song.GetString())));
+    // Wine's database lists ".mp3" under "audio/mpeg" and then "audio/mpg".
+    const std::vector<CString> media = log.MessagesContaining(L"Got media MIME type audio/mp");
+    ASSERT_EQ(media.size(), 1u);
+    EXPECT_EQ(media[0].Right(song.GetLength() + 9), FormatString(L"for file %s", song.GetString()));
 
     // The database lists ".mp3" in lower case only.
     EXPECT_TRUE(deleter.DeleteFile(upperSong, &bIgnored));
