@@ -9,6 +9,8 @@
 //       opens the file for reading with that share mode and keeps it open
 //   own-mutex <name>
 //       creates the named mutex as its initial owner
+//   idle
+//       takes nothing; keeps its own image running until told to quit
 //   exit <code>
 //       signals ready and ends at once with that exit code
 #include <windows.h>
@@ -63,6 +65,8 @@ int wmain(int argc, wchar_t** argv)
         if (!held) {
             return 4;
         }
+    } else if (wcscmp(command, L"idle") == 0) {
+        // Nothing to take: the running image is the point.
     } else if (wcscmp(command, L"exit") == 0 && argc >= 5) {
         SetEvent(ready.get());
         return _wtoi(argv[4]);

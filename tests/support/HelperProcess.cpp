@@ -19,6 +19,11 @@ CString CHelperProcess::Path()
 
 bool CHelperProcess::Start(const CString& strArguments)
 {
+    return StartImage(Path(), strArguments);
+}
+
+bool CHelperProcess::StartImage(const CString& strImagePath, const CString& strArguments)
+{
     const unsigned n = g_helperCounter++;
     CString readyName;
     readyName.Format(L"nulvane-test-ready-%lu-%u", GetCurrentProcessId(), n);
@@ -30,7 +35,7 @@ bool CHelperProcess::Start(const CString& strArguments)
         return false;
     }
     CString commandLine;
-    commandLine.Format(L"\"%s\" %s %s %s", Path().GetString(), readyName.GetString(), quitName.GetString(),
+    commandLine.Format(L"\"%s\" %s %s %s", strImagePath.GetString(), readyName.GetString(), quitName.GetString(),
                        strArguments.GetString());
     STARTUPINFOW si = {};
     si.cb = sizeof(si);

@@ -18,6 +18,9 @@ public:
     // Arguments after the command, as the helper's usage lists them.
     // False when the helper could not start or did not get ready in time.
     bool Start(const CString& strArguments);
+    // The same, from a copy of the helper at another path (another image
+    // name).
+    bool StartImage(const CString& strImagePath, const CString& strArguments);
     // Asks the helper to end and returns its exit code (or -1).
     int Stop();
 
