@@ -13,11 +13,19 @@
 //       takes nothing; keeps its own image running until told to quit
 //   exit <code>
 //       signals ready and ends at once with that exit code
+//   url-cache-list <output>
+//       writes every URL-cache entry this process's WinINet enumerates to
+//       the output file, one UTF-8 line each: URL, tab, local file, tab,
+//       entry type in hex
 #include <windows.h>
+#include <wininet.h>
 
 #include <cwchar>
+#include <string>
+#include <vector>
 
 #include "framework/Handles.h"
+#include "framework/String.h"
 
 namespace {
 
@@ -38,6 +46,28 @@ DWORD ShareModeFromName(const wchar_t* name)
         return FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     }
     return 0;
+}
+
+bool ListUrlCache(const wchar_t* output)
+{
+    CString text;
+    std::vector<BYTE> buffer(65536);
+    auto* e = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(buffer.data());
+    DWORD size = static_cast<DWORD>(buffer.size());
+    HANDLE find = FindFirstUrlCacheEntryW(nullptr, e, &size);
+    for (BOOL more = find != nullptr; more; more = FindNextUrlCacheEntryW(find, e, &size)) {
+        text.AppendFormat(L"%s\t%s\t%08lX\n", e->lpszSourceUrlName,
+                          e->lpszLocalFileName != nullptr ? e->lpszLocalFileName : L"", e->CacheEntryType);
+        size = static_cast<DWORD>(buffer.size());
+    }
+    if (find != nullptr) {
+        FindCloseUrlCache(find);
+    }
+    CHandle file(CreateFileW(output, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const std::string bytes = text.ToUtf8();
+    DWORD written = 0;
+    return file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
 }
 
 }  // namespace
@@ -67,6 +97,10 @@ int wmain(int argc, wchar_t** argv)
         }
     } else if (wcscmp(command, L"idle") == 0) {
         // Nothing to take: the running image is the point.
+    } else if (wcscmp(command, L"url-cache-list") == 0 && argc >= 5) {
+        if (!ListUrlCache(argv[4])) {
+            return 5;
+        }
     } else if (wcscmp(command, L"exit") == 0 && argc >= 5) {
         SetEvent(ready.get());
         return _wtoi(argv[4]);

@@ -1,0 +1,338 @@
+// Damaged and hostile stores, made from real ones by deterministic
+// mutation and scanned (mostly with the scrub flag on) by a subclass that
+// erases everything: no crash, no hang, the length never changes, changed
+// bytes are zeros past the scan's start, and the outcome is exactly that of
+// a plain whole-image statement of the scan (the model below), which reads
+// without any window.
+#include "stores/IndexDatParser.h"
+
+#include <wininet.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+
+#include "framework/Handles.h"
+#include "tests/stores/IndexDatImage.h"
+#include "tests/stores/RecordingParser.h"
+#include "tests/stores/UrlCacheSeed.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/Printers.h"
+#include "tests/support/TestFiles.h"
+
+namespace {
+
+// tools/ builds this file again as a long campaign run by hand.
+#ifndef NULVANE_FUZZ_CASES
+#define NULVANE_FUZZ_CASES 10000
+#endif
+constexpr int kCases = NULVANE_FUZZ_CASES;
+// Every erasure takes a byte-range lock (~70 us under Wine) and every scan
+// that wrote flushes (~300 us): images are cut to this many records.
+constexpr int kRecordsPerImage = 5;
+constexpr DWORD kWindows[] = {64, 200, 4096, 65536};
+constexpr uint32_t kUrl = 0x204C5255, kLeak = 0x4B41454C, kRedr = 0x52444552, kHash = 0x48534148;
+
+uint32_t Seed()
+{
+    const char* seed = getenv("NULVANE_FUZZ_SEED");
+    return seed != nullptr ? static_cast<uint32_t>(strtoul(seed, nullptr, 10)) : 20240611u;
+}
+
+uint32_t U32(const std::string& b, uint64_t at)
+{
+    uint32_t v = 0;
+    for (uint64_t i = 0; i < 4; ++i) {
+        v |= at + i < b.size() ? static_cast<uint32_t>(static_cast<uint8_t>(b[at + i])) << (8 * i) : 0;
+    }
+    return v;
+}
+
+void Put32(std::string& b, uint64_t at, uint32_t v)
+{
+    for (uint64_t i = 0; i < 4 && at + i < b.size(); ++i) {
+        b[at + i] = static_cast<char>(v >> (8 * i));
+    }
+}
+
+std::string String(const std::string& b, uint64_t at, uint64_t limit)
+{
+    std::string s;
+    for (limit = std::min<uint64_t>(limit, b.size()); at < limit && b[at] != '\0'; ++at) {
+        s += b[at];
+    }
+    return s;
+}
+
+CString PlainName(const std::string& name)
+{
+    const CString text = CString::FromAnsi(name);
+    bool plain = !text.IsEmpty() && text != L"." && text != L"..";
+    for (int i = 0; plain && i < text.GetLength(); ++i) {
+        plain = text[i] >= 0x20 && CString(L"\\/:*?\"<>|").Find(text[i]) < 0;
+    }
+    return plain ? text : CString();
+}
+
+struct CModelScan {
+    BOOL bResult = TRUE;
+    std::vector<CSeenRecord> seen;
+    std::string after;
+};
+
+CModelScan ModelEraseAllScan(const std::string& bytes, bool bScrub)
+{
+    CModelScan m{TRUE, {}, bytes};
+    std::string& f = m.after;
+    const uint64_t length = f.size();
+    auto zero = [&](uint64_t at, uint64_t n) {
+        std::fill_n(f.begin() + static_cast<std::ptrdiff_t>(at), std::min(n, length - at), '\0');
+    };
+    const uint32_t count = U32(f, 0x48);
+    std::vector<CString> prefixes;
+    for (uint64_t i = 0; i < std::min<uint32_t>(count, 256) && 0x50 + 12 * i + 8 <= length; ++i) {
+        const CString name = PlainName(String(f, 0x50 + 12 * i, 0x58 + 12 * i));
+        prefixes.push_back(name.IsEmpty() ? name : name + L"\\");
+    }
+    uint64_t pos = U32(f, 0x20);
+    if (pos < length && length - pos >= 12 && U32(f, pos) != kHash) {
+        m.bResult = FALSE;
+        return m;
+    }
+    for (; pos < length && length - pos >= 12;) {
+        const uint32_t type = U32(f, pos), blocks = U32(f, pos + 4), first = U32(f, pos + 8);
+        const uint64_t size = blocks == 0 ? 128 : 128ULL * blocks;
+        const auto inFile = static_cast<DWORD>(std::min(size, length - pos));
+        const auto at = static_cast<DWORD>(pos);
+        if ((type == kUrl || type == kLeak || type == kRedr) && (first == 0x0BADF00D || first == 0xDEADBEEF)) {
+            if (bScrub) {
+                zero(pos, inFile);
+            }
+        } else if (type == kUrl || type == kLeak) {
+            const uint64_t t = U32(f, pos + 0x10) | static_cast<uint64_t>(U32(f, pos + 0x14)) << 32;
+            const FILETIME ft = {static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
+            CString path;
+            const uint32_t nameAt = U32(f, pos + 0x3C);
+            if (nameAt != 0 && nameAt < inFile) {
+                path = PlainName(String(f, pos + nameAt, pos + inFile));
+                const auto dir = static_cast<uint8_t>(pos + 0x38 < length ? f[pos + 0x38] : 0);
+                if (!path.IsEmpty() && count > 0 && dir < prefixes.size()) {
+                    path = prefixes[dir] + path;
+                }
+            }
+            m.seen.push_back({type, at, inFile, CString::FromAnsi(String(f, pos + 0x68, pos + inFile)), path,
+                              CTime::FromFileTimeViaLocal(ft)});
+            zero(pos, inFile);
+        } else if (type == kRedr) {
+            m.seen.push_back({type, at, inFile, CString(), CString(), CTime()});
+            zero(pos, inFile);
+        } else if (type != kHash) {
+            if (bScrub) {
+                zero(pos, 128);
+            }
+            pos += 128;
+            continue;
+        }
+        pos += size;
+    }
+    return m;
+}
+
+// One to three kinds of damage: bit flips, record fields and header fields
+// set to extremes, truncation, directory indices, strings without ends,
+// fake records in free space, names that climb out of their folder.
+class CMutator {
+public:
+    explicit CMutator(uint32_t seed) : m_rng(seed) {}
+
+    std::string Mutate(std::string b)
+    {
+        for (uint32_t n = 1 + Below(3); n > 0 && !b.empty(); --n) {
+            Apply(b);
+        }
+        return b;
+    }
+
+private:
+    uint32_t Below(uint64_t n) { return n == 0 ? 0 : static_cast<uint32_t>(m_rng() % n); }
+    // A block start in the record area.
+    uint64_t Block(const std::string& b)
+    {
+        return b.size() <= 0x4000 ? Below(b.size()) : 0x4000 + 128ULL * Below((b.size() - 0x4000) / 128 + 1);
+    }
+    uint32_t Extreme(uint64_t size)
+    {
+        const auto l = static_cast<uint32_t>(size);
+        const uint32_t v[] = {0, 1, 2, 0x7F, 0x80, 0xFF, 0x100, 0x10000, 0x01000000, 0x7FFFFFFF, 0x80000000,
+                              0xFFFFFFFF, l, l - 1, l + 1, l - 12, l - 11, l / 128, 0x4000, 0x4080, kUrl, kLeak,
+                              kRedr, kHash, 0x0BADF00D, 0xDEADBEEF, static_cast<uint32_t>(m_rng())};
+        return v[Below(std::size(v))];
+    }
+    void Apply(std::string& b)
+    {
+        const uint32_t fields[] = {0, 4, 8, 0x38, 0x3C};
+        const char* names[] = {"..\\..\\xx", "C:\\Windo", "..", "a/b", "*.*", "\x01\x02"};
+        switch (Below(10)) {
+        case 0:
+            for (uint32_t n = 1 + Below(8); n > 0; --n) {
+                b[Below(b.size())] ^= static_cast<char>(1 << Below(8));
+            }
+            break;
+        case 1:
+            Put32(b, Block(b) + fields[Below(5)], Extreme(b.size()));
+            break;
+        case 2:
+            Put32(b, 0x20, Extreme(b.size()));
+            break;
+        case 3:
+            Put32(b, 0x48, Below(2) == 0 ? Extreme(b.size()) : Below(300));
+            break;
+        case 4:
+            b.resize(Below(2) == 0 ? Below(b.size())
+                                   : std::min<uint64_t>(b.size() - 1, (Below(b.size()) & ~127u) + Below(16)));
+            break;
+        case 5:
+            if (const uint64_t at = Block(b) + 0x38; at < b.size()) {
+                b[at] = static_cast<char>(m_rng());
+            }
+            break;
+        case 6: {
+            const uint64_t from = Below(2) == 0 ? Block(b) + 0x68 : Below(b.size());
+            const uint64_t to = Below(2) == 0 ? b.size() : std::min<uint64_t>(b.size(), from + 1 + Below(600));
+            for (uint64_t p = from; p < to; ++p) {
+                b[p] = static_cast<char>('A' + p % 26);
+            }
+            break;
+        }
+        case 7: {
+            const uint64_t at = Block(b);
+            const uint32_t types[] = {kUrl, kLeak, kRedr, kHash};
+            Put32(b, at, types[Below(4)]);
+            Put32(b, at + 4, Extreme(b.size()));
+            Put32(b, at + 8, Below(3) == 0 ? 0x0BADF00D : 0);
+            Put32(b, at + 0x3C, Below(0x200));
+            break;
+        }
+        case 8: {
+            const std::string name = names[Below(std::size(names))];
+            const uint64_t at = Below(2) == 0 ? 0x50 + 12ULL * Below(8) : Block(b) + 0x68 + Below(0x40);
+            if (at < b.size()) {
+                b.replace(at, std::min<uint64_t>(name.size(), b.size() - at), name.substr(0, b.size() - at));
+            }
+            break;
+        }
+        default:
+            for (uint64_t at = Below(b.size()), n = 1 + Below(64); n > 0 && at < b.size(); --n, ++at) {
+                b[at] = static_cast<char>(m_rng());
+            }
+        }
+    }
+
+    std::mt19937 m_rng;
+};
+
+std::string FirstRecordsOf(const std::string& image)
+{
+    int records = 0;
+    for (uint64_t pos = U32(image, 0x20); pos + 12 <= image.size();) {
+        const uint32_t type = U32(image, pos);
+        const bool known = type == kUrl || type == kLeak || type == kRedr || type == kHash;
+        pos += known ? 128ULL * std::max<uint32_t>(1, U32(image, pos + 4)) : 128;
+        if (known && type != kHash && ++records == kRecordsPerImage) {
+            return image.substr(0, std::min<uint64_t>(image.size(), pos + 1024));
+        }
+    }
+    return image;
+}
+
+// Stores as Wine's WinINet writes them (with an entry it deleted itself),
+// and one built by hand with what it never writes.
+std::vector<std::string> BaseImages()
+{
+    const CString tag = UniqueTag();
+    for (int i = 0; i < 3; ++i) {
+        AddCacheEntry(
+            FormatString(L"http://%s.fuzz.example/%d/%s", tag.GetString(), i, CString(L'p', i * 60).GetString()));
+        AddCookie(FormatString(L"http://%s%d.fuzz.example/", tag.GetString(), i), L"n", L"v");
+        AddHistoryEntry(FormatString(L"http://%s.fuzz.example/h%d", tag.GetString(), i));
+    }
+    const CString gone = L"http://" + tag + L".fuzz.example/gone";
+    EXPECT_FALSE(AddCacheEntry(gone).IsEmpty());
+    EXPECT_TRUE(DeleteUrlCacheEntryW(gone));
+    std::vector<std::string> images;
+    for (const CStoreFile& store : {CacheStore(), CookieStore(), HistoryStore()}) {
+        images.push_back(FirstRecordsOf(ReadTestFile(store.strIndex)));
+    }
+    CIndexDatImage built({"AAAAAAAA", "BBBBBBBB", "CCCCCCCC"});
+    built.AddUrl("URL ", 2, FileTimeOf(1700000000), 1, "http://built/1", "one.htm");
+    built.AddRecord("REDR", 1, 0);
+    built.AddRecord("URL ", 2, 0x0BADF00D);
+    built.AddUrl("LEAK", 3, FileTimeOf(1700000001), 2, "http://built/2", "two.htm");
+    built.AddRecord("LEAK", 1, 0xDEADBEEF);
+    built.AddRecord("JUNK", 2, 0);
+    built.AddUrl("URL ", 0, FileTimeOf(1700000002), 0, "http://z/", "z");
+    built.AddBlocks(3, '\0');
+    built.AddRecord("HASH", 2, 0);
+    built.AddUrl("URL ", 2, FileTimeOf(1700000003), 9, "http://built/3", "three.htm");
+    images.push_back(built.Bytes());
+    return images;
+}
+
+}  // namespace
+
+TEST(IndexDatFuzz, MutatedStoresAreScannedSafelyAndExactly)
+{
+    const std::vector<std::string> bases = BaseImages();
+    CTempFolder folder;
+    const CString path = folder / L"index.dat";
+    // One handle of our own rewrites the file and reads it back: opening a
+    // file costs ~180 us under Wine.
+    CHandle file(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file.valid());
+    CMutator mutator(Seed());
+    CLogCapture log;  // keeps the expected complaints out of the way
+    int failures = 0, withRecords = 0, refused = 0, truncated = 0;
+    for (int n = 0; n < kCases && failures < 5; ++n) {
+        const std::string& base = bases[static_cast<size_t>(n) % bases.size()];
+        const std::string input = mutator.Mutate(base);
+        const bool scrub = n % 8 != 7;
+        const DWORD window = kWindows[static_cast<size_t>(n / 3) % std::size(kWindows)];
+        DWORD io = 0;
+        ASSERT_TRUE(SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == 0 &&
+                    WriteFile(file.get(), input.data(), static_cast<DWORD>(input.size()), &io, nullptr) &&
+                    SetEndOfFile(file.get()));
+        const CScanOutcome scan = ScanFile(path, scrub ? TRUE : FALSE, &CRecordingParser::EraseAll, window);
+        std::string after(input.size() + 1, '\0');
+        SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN);
+        ReadFile(file.get(), after.data(), static_cast<DWORD>(after.size()), &io, nullptr);
+        after.resize(io);
+
+        const CModelScan model = ModelEraseAllScan(input, scrub);
+        bool ok = after.size() == input.size();
+        for (size_t i = 0; ok && i < input.size(); ++i) {
+            ok = after[i] == input[i] || (after[i] == '\0' && i >= U32(input, 0x20));
+        }
+        if (!ok || scan.bResult != model.bResult || scan.seen != model.seen || after != model.after) {
+            ++failures;
+            ADD_FAILURE() << "case " << n << " (seed " << Seed() << ", window " << window << ", scrub " << scrub
+                          << "): length " << input.size() << " -> " << after.size() << ", result " << scan.bResult
+                          << " vs " << model.bResult << ", bytes " << (after == model.after ? "as" : "unlike")
+                          << " the model\n"
+                          << ::testing::PrintToString(scan.seen) << "\n"
+                          << ::testing::PrintToString(model.seen);
+        }
+        withRecords += scan.seen.empty() ? 0 : 1;
+        refused += scan.bResult ? 0 : 1;
+        truncated += input.size() < base.size() ? 1 : 0;
+    }
+    // Worth its time only if the damage reaches every part of the scan.
+    printf("seed %u, %d cases: %d with records, %d refused, %d truncated\n", Seed(), kCases, withRecords, refused,
+           truncated);
+    EXPECT_GT(withRecords, kCases / 2);
+    EXPECT_GT(refused, kCases / 50);
+    EXPECT_GT(truncated, kCases / 50);
+}

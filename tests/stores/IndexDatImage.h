@@ -1,0 +1,48 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "framework/String.h"
+
+// An index.dat store built byte by byte, for the cases the platform never
+// writes. Offsets here are spelled out on their own, not taken from the
+// parser's layout table, so that a wrong constant there shows up.
+class CIndexDatImage {
+public:
+    static constexpr DWORD kRecordArea = 0x4000;
+
+    // A header naming the directories, with the first hash table at
+    // 0x4000, and a one-block "HASH" record there.
+    explicit CIndexDatImage(const std::vector<std::string>& directories = {});
+
+    // Appends a "URL " or "LEAK" record on the next block and returns its
+    // offset. An empty file name leaves the name offset at 0.
+    DWORD AddUrl(const char* pszType, DWORD dwBlocks, uint64_t ullLastAccess, BYTE directory,
+                 const std::string& url, const std::string& fileName = std::string());
+    // Appends a record of any type word with its block count and first
+    // body word; the rest of its blocks is filled with the byte given.
+    DWORD AddRecord(const char* pszType, DWORD dwBlocks, DWORD dwFirstWord, char fill = '\x5A');
+    // Appends blocks of raw bytes (a free or foreign area).
+    DWORD AddBlocks(DWORD dwBlocks, char fill);
+
+    void Put32(DWORD dwOffset, DWORD dwValue);
+    void Put8(DWORD dwOffset, BYTE value);
+    void PutBytes(DWORD dwOffset, const std::string& bytes);
+    void Truncate(size_t length) { m_bytes.resize(length); }
+
+    const std::string& Bytes() const { return m_bytes; }
+    DWORD Length() const { return static_cast<DWORD>(m_bytes.size()); }
+    void WriteTo(const CString& strPath) const;
+
+private:
+    DWORD Append(DWORD dwBlocks, char fill);
+
+    std::string m_bytes;
+};
+
+// The FILETIME of a CTime as a 64-bit count, as records store it.
+uint64_t FileTimeOf(int64_t unixSeconds);

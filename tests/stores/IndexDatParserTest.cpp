@@ -1,0 +1,316 @@
+// The parser on stores built by hand, for what the platform never writes
+// and for damaged files.
+#include "stores/IndexDatParser.h"
+
+#include <gtest/gtest.h>
+
+#include "framework/Handles.h"
+#include "tests/stores/IndexDatImage.h"
+#include "tests/stores/RecordingParser.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/Printers.h"
+#include "tests/support/TestFiles.h"
+
+namespace {
+
+constexpr DWORD kUrl = 0x204C5255;
+constexpr DWORD kLeak = 0x4B41454C;
+constexpr DWORD kRedr = 0x52444552;
+constexpr int64_t kT1 = 1700000000;
+constexpr int64_t kT2 = 1710000000;
+
+CTime RecordTime(int64_t unixSeconds)
+{
+    const uint64_t v = FileTimeOf(unixSeconds);
+    const FILETIME ft = {static_cast<DWORD>(v), static_cast<DWORD>(v >> 32)};
+    return CTime::FromFileTimeViaLocal(ft);
+}
+
+std::string Zeroed(std::string bytes, size_t offset, size_t count)
+{
+    return bytes.replace(offset, count, count, '\0');
+}
+
+class IndexDatParserTest : public ::testing::Test {
+protected:
+    CScanOutcome Scan(const CIndexDatImage& image, BOOL bScrub, CRecordingParser::Decision decide = {},
+                      DWORD dwWindow = CIndexDatReader::kMaxWindowSize)
+    {
+        image.WriteTo(m_path);
+        return ScanFile(m_path, bScrub, std::move(decide), dwWindow);
+    }
+    std::string Contents() const { return ReadTestFile(m_path); }
+
+    CTempFolder m_folder;
+    CString m_path = m_folder / L"index.dat";
+};
+
+}  // namespace
+
+TEST_F(IndexDatParserTest, HandsOnLiveRecordsWithTheirFieldsAndAndsTheResults)
+{
+    CIndexDatImage image({"ABCDEFGH", "IJKLMNOP"});
+    const DWORD url = image.AddUrl("URL ", 2, FileTimeOf(kT1), 1, "http://a.example/x", "x[1].htm");
+    const DWORD leak = image.AddUrl("LEAK", 2, FileTimeOf(kT2), 0, "http://b.example/y", "y[1].gif");
+    const DWORD noFile = image.AddUrl("URL ", 0, FileTimeOf(kT1), 0, "http://c.example/");
+    const DWORD redr = image.AddRecord("REDR", 1, 0x12345678);
+    const std::string longUrl = "http://d.example/" + std::string(300, 'q');
+    const DWORD big = image.AddUrl("URL ", 4, FileTimeOf(kT2), 0, longUrl, "long.bin");
+    const CScanOutcome scan = Scan(image, FALSE, [](CRecordingParser&, const CSeenRecord& r) {
+        return r.dwType == kRedr ? FALSE : TRUE;
+    });
+    EXPECT_FALSE(scan.bResult);
+    const std::vector<CSeenRecord> expected = {
+        {kUrl, url, 256, L"http://a.example/x", L"IJKLMNOP\\x[1].htm", RecordTime(kT1)},
+        {kLeak, leak, 256, L"http://b.example/y", L"ABCDEFGH\\y[1].gif", RecordTime(kT2)},
+        {kUrl, noFile, 128, L"http://c.example/", L"", RecordTime(kT1)},  // a count of 0 is one block
+        {kRedr, redr, 128, L"", L"", CTime()},
+        {kUrl, big, 512, CString::FromAnsi(longUrl), L"ABCDEFGH\\long.bin", RecordTime(kT2)},
+    };
+    EXPECT_EQ(scan.seen, expected);
+    EXPECT_EQ(Contents(), image.Bytes());
+    EXPECT_TRUE(Scan(image, FALSE).bResult);
+}
+
+TEST_F(IndexDatParserTest, ReleasedRecordsAndUnknownBlocksAreScrubbedOnlyWhenAsked)
+{
+    CIndexDatImage image({"ABCDEFGH"});
+    const DWORD live1 = image.AddUrl("URL ", 2, FileTimeOf(kT1), 0, "http://live/", "live.htm");
+    const DWORD released1 = image.AddRecord("URL ", 3, 0x0BADF00D);
+    const DWORD released2 = image.AddRecord("LEAK", 2, 0xDEADBEEF);
+    const DWORD released3 = image.AddRecord("REDR", 1, 0x0BADF00D);
+    // An unknown type's count is ignored: each of its blocks is one of its own.
+    const DWORD unknown = image.AddRecord("JUNK", 3, 0);
+    image.AddBlocks(2, '\0');
+    const DWORD hash = image.AddRecord("HASH", 2, 0x0BADF00D);
+    const DWORD live2 = image.AddUrl("URL ", 1, FileTimeOf(kT2), 0, "http://live2/");
+    const std::vector<CSeenRecord> live = {
+        {kUrl, live1, 256, L"http://live/", L"ABCDEFGH\\live.htm", RecordTime(kT1)},
+        {kUrl, live2, 128, L"http://live2/", L"", RecordTime(kT2)},
+    };
+    CScanOutcome scan = Scan(image, FALSE);
+    EXPECT_EQ(scan.seen, live);
+    EXPECT_EQ(Contents(), image.Bytes());
+
+    scan = Scan(image, TRUE);
+    EXPECT_TRUE(scan.bResult);
+    EXPECT_EQ(scan.seen, live);
+    std::string expected = Zeroed(image.Bytes(), released1, 3 * 128);
+    expected = Zeroed(expected, released2, 2 * 128);
+    expected = Zeroed(expected, released3, 128);
+    expected = Zeroed(expected, unknown, 3 * 128);
+    EXPECT_EQ(Contents(), expected);
+    EXPECT_NE(Contents().substr(hash, 256), std::string(256, '\0'));
+}
+
+TEST_F(IndexDatParserTest, AFirstHashTableAtOrPastTheEndOrMissingMeansNoScan)
+{
+    CIndexDatImage image;
+    image.AddUrl("URL ", 1, FileTimeOf(kT1), 0, "http://u/");
+    image.AddRecord("JUNK", 1, 0);
+    for (DWORD offset : {image.Length(), image.Length() + 1000, DWORD{0xFFFFFFFF}}) {
+        image.Put32(0x20, offset);
+        const CScanOutcome scan = Scan(image, TRUE);
+        EXPECT_TRUE(scan.bResult && scan.seen.empty()) << offset;
+        EXPECT_EQ(Contents(), image.Bytes()) << offset;
+    }
+    // An offset that leads to anything but a hash table (here the header,
+    // which a scrubbing scan would wipe) leaves the file alone.
+    for (DWORD offset : {DWORD{0}, DWORD{0x80}, DWORD{0x4080}}) {
+        CLogCapture log;
+        image.Put32(0x20, offset);
+        const CScanOutcome scan = Scan(image, TRUE);
+        EXPECT_FALSE(scan.bResult || !scan.seen.empty()) << offset;
+        EXPECT_EQ(Contents(), image.Bytes()) << offset;
+        EXPECT_TRUE(log.HasMessage(FormatString(
+            L"CIndexDatParser::IterateEntries found no hash table at 0x%08lX in %s; the file is left as it is",
+            offset, m_path.GetString())));
+    }
+}
+
+TEST_F(IndexDatParserTest, LocalPathsStayInsideTheStoreFolder)
+{
+    // Stores without directories (cookies, history): bare names.
+    CIndexDatImage plain;
+    plain.AddUrl("URL ", 2, FileTimeOf(kT1), 0xFE, "Cookie:user@site/", "user@site[1].txt");
+    plain.AddUrl("URL ", 2, FileTimeOf(kT1), 0xFE, "Visited: user@http://site/");
+    CScanOutcome scan = Scan(plain, FALSE);
+    ASSERT_EQ(scan.seen.size(), 2u);
+    EXPECT_EQ(scan.seen[0].strPath, L"user@site[1].txt");
+    EXPECT_EQ(scan.seen[1].strPath, L"");
+
+    CIndexDatImage image({"AAAAAAAA", "..\\..\\x"});
+    const std::pair<BYTE, std::string> records[] = {
+        {0, "in.htm"}, {2, "out.htm"}, {0xFF, "far.htm"}, {1, "bad-dir.htm"},  // index beyond the table, bad name
+        {0, "..\\..\\Documents\\a.doc"}, {0, "C:a.txt"}, {0, ".."}, {0, "*.*"},  // names that climb out or glob
+    };
+    for (const auto& [dir, name] : records) {
+        image.AddUrl("URL ", 2, FileTimeOf(kT1), dir, "http://" + name, name);
+    }
+    const std::vector<CString> expected = {L"AAAAAAAA\\in.htm", L"out.htm", L"far.htm", L"bad-dir.htm", L"", L"", L"",
+                                           L""};
+    for (DWORD count : {DWORD{2}, DWORD{300}, DWORD{0xFFFFFFFF}}) {
+        CLogCapture log;
+        image.Put32(0x48, count);
+        scan = Scan(image, FALSE);
+        ASSERT_EQ(scan.seen.size(), expected.size()) << count;
+        for (size_t i = 0; i < expected.size(); ++i) {
+            EXPECT_EQ(scan.seen[i].strPath, expected[i]) << count << " " << i;
+        }
+        EXPECT_TRUE(log.HasMessage(FormatString(
+            L"CIndexDatParser::IterateEntries: 3 records in %s name a cache directory the file does not list",
+            m_path.GetString())));
+        EXPECT_TRUE(log.HasMessage(FormatString(
+            L"CIndexDatParser::IterateEntries: 4 records in %s give a file name that is not a plain name",
+            m_path.GetString())));
+    }
+}
+
+TEST_F(IndexDatParserTest, NothingIsReadOrWrittenPastTheEndOfTheRecordOrFile)
+{
+    CIndexDatImage image({"AAAAAAAA"});
+    // A URL that fills its record without a terminator stops at its end.
+    const DWORD full = image.AddUrl("URL ", 1, FileTimeOf(kT1), 0, "");
+    image.PutBytes(full + 0x68, std::string(24, 'u'));
+    image.AddUrl("URL ", 1, FileTimeOf(kT1), 0, "http://next/");
+    // A name offset beyond the record gives no name.
+    const DWORD outside = image.AddUrl("URL ", 1, FileTimeOf(kT1), 0, "http://o/");
+    image.Put32(outside + 0x3C, 0x1000);
+    // The last record claims 0x7FFFFFFF blocks and runs to the end of the
+    // file without a zero byte.
+    const DWORD last = image.AddUrl("URL ", 3, FileTimeOf(kT2), 0, "");
+    image.Put32(last + 4, 0x7FFFFFFF);
+    image.Put32(last + 0x3C, 0xA0);
+    image.PutBytes(last + 0x68, std::string(3 * 128 - 0x68, 'e'));
+    image.Truncate(last + 300);
+
+    CLogCapture log;
+    const CScanOutcome scan = Scan(image, FALSE, &CRecordingParser::EraseAll, 64);
+    ASSERT_EQ(scan.seen.size(), 4u);
+    EXPECT_EQ(scan.seen[0].strUrl, CString(L'u', 24));
+    EXPECT_EQ(scan.seen[1].strUrl, L"http://next/");
+    EXPECT_EQ(scan.seen[2].strPath, L"");
+    EXPECT_EQ(scan.seen[3].dwSize, 300u);
+    EXPECT_EQ(scan.seen[3].strUrl, CString(L'e', 300 - 0x68));
+    EXPECT_EQ(scan.seen[3].strPath, L"AAAAAAAA\\" + CString(L'e', 300 - 0xA0));
+    EXPECT_TRUE(log.HasMessage(FormatString(
+        L"CIndexDatParser::IterateEntries: 1 records in %s place their file name outside the record",
+        m_path.GetString())));
+    std::string expected(image.Bytes().size(), '\0');
+    expected.replace(0, full, image.Bytes().substr(0, full));
+    EXPECT_EQ(Contents(), expected);
+
+    // A header cut by the end of the file is not a record; twelve bytes are.
+    for (size_t tail : {4u, 11u, 12u}) {
+        CIndexDatImage cut;
+        const DWORD at = cut.AddRecord("URL ", 1, 0x0BADF00D);
+        cut.Truncate(at + tail);
+        Scan(cut, TRUE);
+        EXPECT_EQ(Contents(), tail < 12 ? cut.Bytes() : Zeroed(cut.Bytes(), at, tail)) << tail;
+    }
+    EXPECT_TRUE(log.HasMessage(FormatString(
+        L"CIndexDatParser::IterateEntries: %s ends in 11 bytes too short for a record", m_path.GetString())));
+
+    // Direct erasures are cut at the end of the file too.
+    CIndexDatImage blocks;
+    blocks.AddBlocks(4, 'x');
+    blocks.WriteTo(m_path);
+    CRecordingParser parser;
+    parser.OpenFile(m_path);
+    parser.RemoveEntry(0x4000 + 100, 300);
+    parser.RemoveEntry(blocks.Length() - 10, 100);
+    parser.RemoveEntry(blocks.Length() + 5, 10);
+    parser.RemoveEntry(0xFFFFFF00u, 0x200);
+    parser.CloseFile();
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExW(m_path, GetFileExInfoStandard, &data));
+    ASSERT_TRUE(data.nFileSizeHigh == 0 && data.nFileSizeLow == blocks.Length());
+    EXPECT_EQ(Contents(), Zeroed(Zeroed(blocks.Bytes(), 0x4000 + 100, 300), blocks.Length() - 10, 10));
+}
+
+TEST_F(IndexDatParserTest, AFailedErasureIsLoggedAndTheScanGoesOn)
+{
+    CIndexDatImage image;
+    const DWORD a = image.AddUrl("URL ", 1, FileTimeOf(kT1), 0, "http://a/");
+    const DWORD b = image.AddUrl("URL ", 2, FileTimeOf(kT1), 0, "http://b/");
+    const DWORD c = image.AddUrl("URL ", 1, FileTimeOf(kT1), 0, "http://c/");
+    image.WriteTo(m_path);
+    CFile other(m_path, CFile::modeReadWrite | CFile::shareDenyNone);
+    other.LockRange(b + 10, 1);
+
+    CLogCapture log;
+    const CScanOutcome scan = ScanFile(m_path, FALSE, &CRecordingParser::EraseAll);
+    EXPECT_TRUE(scan.bResult);
+    EXPECT_EQ(scan.seen.size(), 3u);
+    EXPECT_EQ(log.MessagesContaining(L"CIndexDatParser::RemoveEntry caught exception").size(), 1u);
+    EXPECT_EQ(Contents(), Zeroed(Zeroed(image.Bytes(), a, 128), c, 128));
+    // Every range it locked was released again.
+    other.UnlockRange(b + 10, 1);
+    for (DWORD offset : {a, b, c}) {
+        other.LockRange(offset, 128);
+        other.UnlockRange(offset, 128);
+    }
+}
+
+TEST_F(IndexDatParserTest, ErasuresAreSeenByTheRestOfTheScan)
+{
+    CIndexDatImage image;
+    image.AddUrl("URL ", 1, FileTimeOf(kT1), 0, "http://first/");
+    const DWORD nearby = image.AddUrl("URL ", 1, FileTimeOf(kT1), 0, "http://near/");
+    image.AddBlocks(600, '\0');
+    const DWORD distant = image.AddUrl("URL ", 2, FileTimeOf(kT1), 0, "http://far/");
+    const DWORD partly = image.AddUrl("URL ", 1, FileTimeOf(kT1), 0, "http://partly/");
+    const DWORD last = image.AddUrl("URL ", 1, FileTimeOf(kT1), 0, "http://last/");
+    for (DWORD window : {64u, 4096u, 65536u}) {
+        const CScanOutcome scan = Scan(
+            image, FALSE,
+            [&](CRecordingParser& parser, const CSeenRecord& r) {
+                if (r.strUrl == L"http://first/") {
+                    parser.RemoveEntry(nearby, 128);   // inside the window
+                    parser.RemoveEntry(distant, 256);  // beyond it
+                    parser.RemoveEntry(partly, 6);     // the type word is enough
+                }
+                return TRUE;
+            },
+            window);
+        ASSERT_EQ(scan.seen.size(), 2u) << window << ::testing::PrintToString(scan.seen);
+        EXPECT_EQ(scan.seen[1].dwOffset, last) << window;
+    }
+}
+
+TEST_F(IndexDatParserTest, TheWindowSizeNeverChangesWhatIsRead)
+{
+    const std::vector<std::string> dirs = {"D0000000", "D1111111", "D2222222"};
+    CIndexDatImage image(dirs);
+    std::vector<CSeenRecord> expected;
+    for (int i = 0; i < 700; ++i) {
+        const DWORD blocks = 1 + static_cast<DWORD>(i % 5);
+        const std::string url = "http://h" + std::to_string(i) + "/" + std::string(i % 7 * 40u, 'p');
+        const std::string name = "f" + std::to_string(i) + ".dat";
+        if (0x68 + url.size() + name.size() + 2 > blocks * 128) {
+            image.AddBlocks(1, i % 2 == 0 ? '\0' : '\x11');
+            continue;
+        }
+        const auto dir = static_cast<BYTE>(i % 3);
+        const bool leak = i % 4 == 0;
+        const DWORD offset = image.AddUrl(leak ? "LEAK" : "URL ", blocks, FileTimeOf(kT1 + i), dir, url, name);
+        expected.push_back({leak ? kLeak : kUrl, offset, blocks * 128, CString::FromAnsi(url),
+                            CString::FromAnsi(dirs[dir] + "\\" + name), RecordTime(kT1 + i)});
+    }
+    ASSERT_GT(image.Length(), 3u * 65536);
+    for (DWORD window : {1u, 100u, 128u, 4096u, 65536u, 1000000u}) {
+        EXPECT_EQ(Scan(image, TRUE, {}, window).seen, expected) << window;
+    }
+}
+
+TEST_F(IndexDatParserTest, AFileThatCannotBeOpenedIsNotScanned)
+{
+    CLogCapture log;
+    const CString missing = m_folder / L"missing\\index.dat";
+    CRecordingParser parser;
+    parser.OpenFile(missing);
+    EXPECT_FALSE(parser.IsFileOpen());
+    EXPECT_FALSE(parser.IterateEntries(TRUE));
+    EXPECT_EQ(log.MessagesContaining(L"CIndexDatParser::OpenFile cannot open " + missing).size(), 1u);
+    EXPECT_TRUE(log.HasMessage(L"CIndexDatParser::IterateEntries has no open file"));
+}

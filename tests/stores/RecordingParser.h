@@ -1,0 +1,52 @@
+#pragma once
+
+#include <functional>
+#include <ostream>
+#include <vector>
+
+#include "framework/String.h"
+#include "framework/Time.h"
+#include "stores/IndexDatParser.h"
+
+// One ProcessEntry call as the parser made it.
+struct CSeenRecord {
+    DWORD dwType = 0;
+    DWORD dwOffset = 0;
+    DWORD dwSize = 0;
+    CString strUrl;
+    CString strPath;
+    CTime time;
+
+    friend bool operator==(const CSeenRecord&, const CSeenRecord&) = default;
+};
+void PrintTo(const CSeenRecord& r, std::ostream* os);
+
+// Records every record it is handed; the test decides what ProcessEntry
+// does with it and returns.
+class CRecordingParser : public CIndexDatParser {
+public:
+    using Decision = std::function<BOOL(CRecordingParser&, const CSeenRecord&)>;
+
+    explicit CRecordingParser(Decision decide = {}, DWORD dwWindowSize = CIndexDatReader::kMaxWindowSize)
+        : CIndexDatParser(dwWindowSize), m_decide(std::move(decide))
+    {
+    }
+    static BOOL EraseAll(CRecordingParser& parser, const CSeenRecord& r);
+
+    std::vector<CSeenRecord> m_seen;
+
+protected:
+    BOOL ProcessEntry(DWORD dwType, DWORD dwOffset, DWORD dwSize, CString strUrl, CString strLocalPath,
+                      CTime timeLastAccess) override;
+
+private:
+    Decision m_decide;
+};
+
+// OpenFile, IterateEntries and CloseFile with a recording parser.
+struct CScanOutcome {
+    BOOL bResult = FALSE;
+    std::vector<CSeenRecord> seen;
+};
+CScanOutcome ScanFile(const CString& strPath, BOOL bScrub, CRecordingParser::Decision decide = {},
+                      DWORD dwWindowSize = CIndexDatReader::kMaxWindowSize);
