@@ -1,0 +1,48 @@
+#pragma once
+
+#include <string>
+
+#include "framework/String.h"
+#include "framework/StringSet.h"
+#include "framework/Time.h"
+
+// What a session must preserve, as the recovery file carries it: the Flash
+// and Java start sets, the history URLs and the cookie records (each cookie
+// record holds three line breaks and takes four lines in the file).
+struct CRecoverySnapshot {
+    CStringSet flash;
+    CStringSet java;
+    CStringSet history;
+    CStringSet cookies;
+};
+
+// The recovery file "recovery.lck": text lines ended by CR LF, the sections
+// "[Flash Cookies]", "[Java Cache]", "[History]" and "[Cookies]" in that
+// order, and its last-modification time standing for the session's start.
+class CRecoveryFile {
+public:
+    // Written before "[Flash Cookies]": the entries after it are UTF-8, so
+    // that paths, URLs and cookies outside the ANSI code page come back as
+    // they were. Readers of files without it decode the ANSI code page, and
+    // readers that predate it skip it with everything else before the first
+    // section.
+    static constexpr const char* kUtf8Marker = "[Encoding UTF-8]";
+
+    // Writes the snapshot to a temporary file beside the path and moves it
+    // over the path only once it is complete, so that a failed write never
+    // leaves a partial snapshot that a later start would take for the whole
+    // truth. FALSE (logged) when the file could not be written.
+    [[nodiscard]] static BOOL Write(const CString& strPath, const CRecoverySnapshot& snapshot);
+
+    // Opens the file without sharing, reads every section and returns its
+    // last-modification time. FALSE when the file cannot be opened (missing,
+    // or held open by another copy) or read: there is nothing to recover.
+    [[nodiscard]] static BOOL Read(const CString& strPath, CRecoverySnapshot& snapshot, CTime& lastWriteTime);
+
+    // The reading rules applied to a whole file's bytes: lines end at LF
+    // (a CR before it is dropped); everything before the first
+    // "[Flash Cookies]" is skipped; a section ends at the next section's
+    // header; cookie records are groups of four lines, a short last group
+    // is dropped.
+    static CRecoverySnapshot Parse(const std::string& content);
+};
