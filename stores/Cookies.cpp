@@ -124,6 +124,7 @@ BOOL CCookies::ProcessEntry(const INTERNET_CACHE_ENTRY_INFOW& entry)
 
 void CCookies::ReadCookieFile(const CString& strPath)
 {
+    LOG_MESSAGE(L"CCookies::ReadCookies reading cookie file %s", strPath.GetString());
     std::vector<CCookieFileEntry> entries;
     if (!CCookieRecord::ReadCookieFile(strPath, entries)) {
         LOG_MESSAGE(L"CCookies::ReadCookies cannot read cookie file %s", strPath.GetString());
