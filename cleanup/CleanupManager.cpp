@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "app/Logger.h"
+#include "stores/Cookies.h"
 
 namespace {
 

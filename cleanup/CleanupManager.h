@@ -1,7 +1,8 @@
 #pragma once
 
 #include "cleanup/BackgroundTask.h"
-#include "cleanup/CookieRestoringTask.h"
+
+class CCookies;
 
 // Wipes one session on its worker thread: runs the category cleaners one
 // after another (cookies, Java cache, Flash shared objects, history,
@@ -15,7 +16,7 @@ public:
     BOOL RunBackgroundTask() override;
 
     // Set by the owner before the start; any may stay null. Not owned.
-    CCookieRestoringTask* m_pCookies = nullptr;
+    CCookies* m_pCookies = nullptr;
     CBackgroundTask* m_pTempInternetFiles = nullptr;
     CBackgroundTask* m_pFlashSharedObjects = nullptr;
     CBackgroundTask* m_pJavaFiles = nullptr;

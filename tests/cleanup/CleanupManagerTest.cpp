@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "stores/Cookies.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/Printers.h"
 
@@ -41,8 +42,10 @@ private:
 };
 
 // A category cleaner that fails a given number of times (or always) and
-// records each run, the thread it ran on and the deleter it was handed.
-class CFakeCleaner : public CCookieRestoringTask {
+// records each run, the thread it ran on and the deleter it was handed. It
+// is a cookie cleaner, so that one class stands in for every category,
+// the cookie category with its recreation too.
+class CFakeCleaner : public CCookies {
 public:
     static constexpr int kAlwaysFail = -1;
 

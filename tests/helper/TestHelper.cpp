@@ -17,6 +17,9 @@
 //       writes every URL-cache entry this process's WinINet enumerates to
 //       the output file, one UTF-8 line each: URL, tab, local file, tab,
 //       entry type in hex
+//   set-cookie <url> <cookie data> <flags>
+//       sets the cookie through InternetSetCookieExW with the flags (decimal)
+//       and ends at once, as a browser process of the user's would
 #include <windows.h>
 #include <wininet.h>
 
@@ -101,6 +104,11 @@ int wmain(int argc, wchar_t** argv)
         if (!ListUrlCache(argv[4])) {
             return 5;
         }
+    } else if (wcscmp(command, L"set-cookie") == 0 && argc >= 7) {
+        const DWORD flags = wcstoul(argv[6], nullptr, 10);
+        const DWORD state = InternetSetCookieExW(argv[4], nullptr, argv[5], flags, 0);
+        SetEvent(ready.get());
+        return state != 0 ? 0 : 6;
     } else if (wcscmp(command, L"exit") == 0 && argc >= 5) {
         SetEvent(ready.get());
         return _wtoi(argv[4]);

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "framework/String.h"
+#include "framework/Time.h"
+#include "stores/CacheReader.h"
+
+// Removes what a browsing session added to the Temporary Internet Files:
+// cache entries last used and files written at or after the session's
+// start, through the URL cache, then the cache folder, then the cache's
+// index file.
+class CTempInternetFiles : public CCacheReader {
+public:
+    CTempInternetFiles();
+    ~CTempInternetFiles() override;
+
+    // The session start; until it is set every entry and file qualifies.
+    void SetStartTime(CTime timeStart) { m_timeStart = timeStart; }
+    CTime GetStartTime() const { return m_timeStart; }
+
+    BOOL GetResult() override;
+    BOOL RunBackgroundTask() override;
+
+protected:
+    BOOL ProcessEntry(const INTERNET_CACHE_ENTRY_INFOW& entry) override;
+
+private:
+    // Deletes the session's files below the cache folder (those written
+    // from the session start on); FALSE when one could not be deleted or
+    // the run was interrupted.
+    BOOL DeleteSessionFiles();
+    // Deletes every upgrade program left in the cache folder, whatever its
+    // time; never fails the task.
+    void DeleteUpgradeFiles();
+
+    CString m_strCacheFolder;
+    CTime m_timeStart;
+};

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "framework/String.h"
+#include "framework/Time.h"
+#include "stores/IndexDatParser.h"
+
+// Erases, in the Temporary Internet Files index, the records a session
+// left: "URL " and "LEAK" records last used at or after a threshold whose
+// file is gone, and every "REDR" record.
+class CTempInternetFilesIndexDat : public CIndexDatParser {
+public:
+    CTempInternetFilesIndexDat();
+
+    // The platform's cache folder followed by "\Content.IE5\".
+    static CString GetCacheFolder();
+
+    // Scans the index file of the cache folder, if there is one, and
+    // erases what qualifies. FALSE when the file exists but could not be
+    // scanned.
+    [[nodiscard]] BOOL RemoveEntries(CTime timeThreshold);
+
+protected:
+    BOOL ProcessEntry(DWORD dwType, DWORD dwOffset, DWORD dwSize, CString strUrl, CString strLocalPath,
+                      CTime timeLastAccess) override;
+
+private:
+    CString m_strCacheFolder;
+    CTime m_timeThreshold;
+};
