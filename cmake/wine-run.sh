@@ -20,6 +20,14 @@ mkdir -p "$WINEPREFIX"
     # it daemonised a new one.
     if wineserver -p300 </dev/null >/dev/null 2>&1 9>&-; then
         WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i </dev/null >/dev/null 2>&1 9>&- || true
+        # Wine links the user's Desktop, Documents... to the Linux home
+        # folder. Tests write to the desktop: keep those folders inside the
+        # prefix, as plain folders.
+        for link in "$WINEPREFIX"/drive_c/users/*/*; do
+            if [ -L "$link" ]; then
+                rm -f "$link" && mkdir -p "$link"
+            fi
+        done
     fi
 ) 9>"$WINEPREFIX/.nulvane-run.lock"
 

@@ -87,3 +87,17 @@ CString CTime::Format(const wchar_t* pszFormat) const
     }
     return FormatTm(pszFormat, &tmv);
 }
+
+int CTime::GetYear() const
+{
+    const __time64_t t = m_time;
+    struct tm tmv;
+    return _localtime64_s(&tmv, &t) == 0 ? tmv.tm_year + 1900 : 0;
+}
+
+int CTime::GetMonth() const
+{
+    const __time64_t t = m_time;
+    struct tm tmv;
+    return _localtime64_s(&tmv, &t) == 0 ? tmv.tm_mon + 1 : 0;
+}

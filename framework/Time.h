@@ -30,6 +30,11 @@ public:
     CString FormatGmt(const wchar_t* pszFormat) const;
     CString Format(const wchar_t* pszFormat) const;
 
+    // The calendar year (e.g. 2024) and month (1 to 12) in local time; 0
+    // for a time the C runtime cannot convert.
+    int GetYear() const;
+    int GetMonth() const;
+
     CTime operator+(int64_t seconds) const { return CTime(m_time + seconds); }
     CTime operator-(int64_t seconds) const { return CTime(m_time - seconds); }
     int64_t operator-(const CTime& other) const { return m_time - other.m_time; }

@@ -20,6 +20,13 @@
 //   set-cookie <url> <cookie data> <flags>
 //       sets the cookie through InternetSetCookieExW with the flags (decimal)
 //       and ends at once, as a browser process of the user's would
+//   set-as-default <output> <program path> <logon name>
+//       runs the forced default-browser question for that program and logon
+//       name, answering Yes, and writes "vista=%d before=%d result=%d
+//       after=%d" (IsDefault before, the result, IsDefault after)
+//
+// Started as "nulvane_test_helper --register", it does what the program's
+// elevated copy does: the machine-wide registration for its own path.
 #include <windows.h>
 #include <wininet.h>
 
@@ -29,6 +36,7 @@
 
 #include "framework/Handles.h"
 #include "framework/String.h"
+#include "shell/DefaultBrowser.h"
 
 namespace {
 
@@ -51,6 +59,15 @@ DWORD ShareModeFromName(const wchar_t* name)
     return 0;
 }
 
+bool WriteUtf8File(const wchar_t* output, const CString& text)
+{
+    CHandle file(CreateFileW(output, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const std::string bytes = text.ToUtf8();
+    DWORD written = 0;
+    return file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
 bool ListUrlCache(const wchar_t* output)
 {
     CString text;
@@ -66,17 +83,43 @@ bool ListUrlCache(const wchar_t* output)
     if (find != nullptr) {
         FindCloseUrlCache(find);
     }
-    CHandle file(CreateFileW(output, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    const std::string bytes = text.ToUtf8();
-    DWORD written = 0;
-    return file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size();
+    return WriteUtf8File(output, text);
+}
+
+// The user's answer is Yes; everything else is the real registration.
+class CYesSayingBrowser : public CDefaultBrowser {
+public:
+    using CDefaultBrowser::CDefaultBrowser;
+
+protected:
+    int AskUser(const CString&, const CString&, const CString&, const CString&) override { return IDYES; }
+};
+
+bool SetAsDefault(const wchar_t* output, const wchar_t* program, const wchar_t* logonName)
+{
+    CYesSayingBrowser browser(program, logonName);
+    const BOOL bBefore = browser.IsDefault();
+    const BOOL bResult = browser.SetAsDefault(TRUE);
+    const BOOL bAfter = browser.IsDefault();
+    return WriteUtf8File(output, FormatString(L"vista=%d before=%d result=%d after=%d", browser.IsVistaOrLater() ? 1 : 0,
+                                              bBefore, bResult, bAfter));
+}
+
+CString ModulePath()
+{
+    wchar_t path[MAX_PATH] = L"";
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return path;
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
+    if (argc >= 2 && CDefaultBrowser::kRegisterSwitch == CString(argv[1])) {
+        CDefaultBrowser browser(ModulePath());
+        return browser.RegisterMachineWide() ? 0 : 1;
+    }
     if (argc < 4) {
         return 2;
     }
@@ -109,6 +152,10 @@ int wmain(int argc, wchar_t** argv)
         const DWORD state = InternetSetCookieExW(argv[4], nullptr, argv[5], flags, 0);
         SetEvent(ready.get());
         return state != 0 ? 0 : 6;
+    } else if (wcscmp(command, L"set-as-default") == 0 && argc >= 7) {
+        if (!SetAsDefault(argv[4], argv[5], argv[6])) {
+            return 5;
+        }
     } else if (wcscmp(command, L"exit") == 0 && argc >= 5) {
         SetEvent(ready.get());
         return _wtoi(argv[4]);
