@@ -7,11 +7,11 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "framework/Handles.h"
+#include "tests/support/ExternalReaders.h"
 #include "tests/support/Printers.h"
 #include "tests/support/TestFiles.h"
 
@@ -22,69 +22,6 @@ CString SpecialFolder(int csidl)
     wchar_t path[MAX_PATH] = {};
     EXPECT_EQ(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path), S_OK);
     return CString(path);
-}
-
-CString AuditToolPath()
-{
-    return TestProgramFolder() + L"..\\bin\\nulvane_trace_audit.exe";
-}
-
-// Runs the tool with the arguments; returns its output lines.
-std::vector<std::string> RunAudit(const CString& arguments, int* pExitCode = nullptr)
-{
-    CTempFolder folder;
-    const CString outPath = folder / L"out.txt";
-    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-    CHandle out(CreateFileW(outPath, GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr));
-    EXPECT_TRUE(out.valid());
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = out.get();
-    si.hStdError = out.get();
-    si.hStdInput = nullptr;
-    PROCESS_INFORMATION pi = {};
-    CString commandLine = L"\"" + AuditToolPath() + L"\" " + arguments;
-    EXPECT_TRUE(CreateProcessW(nullptr, commandLine.GetBuffer(0), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
-                               &pi))
-        << "cannot start " << AuditToolPath().ToUtf8();
-    CHandle process(pi.hProcess);
-    CHandle thread(pi.hThread);
-    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0);
-    DWORD code = 99;
-    GetExitCodeProcess(pi.hProcess, &code);
-    if (pExitCode != nullptr) {
-        *pExitCode = static_cast<int>(code);
-    }
-    out.reset();
-    std::vector<std::string> lines;
-    std::istringstream stream(ReadTestFile(outPath));
-    for (std::string line; std::getline(stream, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-std::vector<std::string> LinesStartingWith(const std::vector<std::string>& lines, const std::string& text)
-{
-    std::vector<std::string> found;
-    for (const std::string& line : lines) {
-        if (line.rfind(text, 0) == 0) {
-            found.push_back(line);
-        }
-    }
-    return found;
-}
-
-std::vector<std::string> LinesContaining(const std::vector<std::string>& lines, const std::string& text)
-{
-    std::vector<std::string> found;
-    for (const std::string& line : lines) {
-        if (line.find(text) != std::string::npos) {
-            found.push_back(line);
-        }
-    }
-    return found;
 }
 
 // A cache entry with a local file, committed through the URL cache.
@@ -136,7 +73,7 @@ TEST_F(TraceAudit, ListsWhatThePlatformsOwnCallsStored)
         << GetLastError();
     m_urls.push_back(visited);
 
-    const std::vector<std::string> lines = RunAudit(L"");
+    const std::vector<std::string> lines = RunTraceAudit(L"");
 
     const std::vector<std::string> cache = LinesContaining(lines, "urlcache\tcache\thttp://audit-cache.example/page.txt\t");
     ASSERT_EQ(cache.size(), 1u);
@@ -181,7 +118,7 @@ TEST_F(TraceAudit, HashesFlashAndJavaFilesWithTheirTimes)
     CTempFolder java;
     WriteTestFile(java / L"6.0\\12\\applet.jar", "abc");
 
-    const std::vector<std::string> lines = RunAudit(L"--java-cache \"" + java.Path() + L"\" flash java");
+    const std::vector<std::string> lines = RunTraceAudit(L"--java-cache \"" + java.Path() + L"\" flash java");
     const std::string sha = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
     const std::vector<std::string> flash =
         LinesContaining(lines, "flash\tflash:#SharedObjects\\\\ABC\\\\audit.example\\\\state.sol\t3\t" + sha + "\t");
@@ -203,9 +140,9 @@ TEST_F(TraceAudit, OnlyReadsTheStores)
     const std::string before = ReadTestFile(cacheIndex);
     ASSERT_FALSE(before.empty());
     int code = -1;
-    const std::vector<std::string> first = RunAudit(L"", &code);
+    const std::vector<std::string> first = RunTraceAudit(L"", &code);
     EXPECT_EQ(code, 0);
-    const std::vector<std::string> second = RunAudit(L"");
+    const std::vector<std::string> second = RunTraceAudit(L"");
     EXPECT_EQ(first, second);
     EXPECT_EQ(ReadTestFile(cacheIndex), before);
 }
@@ -218,7 +155,7 @@ TEST_F(TraceAudit, ADeletedEntryStaysVisibleAsAFreedRecord)
     m_files.push_back(SeedCacheEntry(url, "gone"));
     ASSERT_TRUE(DeleteUrlCacheEntryW(url)) << GetLastError();
 
-    const std::vector<std::string> lines = RunAudit(L"urlcache indexdat");
+    const std::vector<std::string> lines = RunTraceAudit(L"urlcache indexdat");
     EXPECT_TRUE(LinesContaining(lines, "urlcache\tcache\thttp://audit-deleted.example/").empty());
     const std::vector<std::string> records = LinesContaining(lines, "\thttp://audit-deleted.example/gone.txt\t");
     ASSERT_EQ(records.size(), 1u);
@@ -228,6 +165,6 @@ TEST_F(TraceAudit, ADeletedEntryStaysVisibleAsAFreedRecord)
 TEST_F(TraceAudit, RefusesUnknownOptions)
 {
     int code = 0;
-    RunAudit(L"--no-such-option", &code);
+    RunTraceAudit(L"--no-such-option", &code);
     EXPECT_EQ(code, 2);
 }
