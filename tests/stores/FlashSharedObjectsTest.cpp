@@ -169,6 +169,8 @@ TEST_F(FlashSharedObjectsTest, ObjectsOfAnySizeAndNameComeBackWhole)
     WriteWithTimes(bigPath, big, bigTimes);
     WriteWithTimes(cyrillic, RandomBytes(5000, 8), cyrillicTimes);
     WriteWithTimes(cjk, RandomBytes(300, 9), cjkTimes);
+    const CString sameSize = Mine(L"big.example\\same-size.sol");
+    WriteWithTimes(sameSize, big, StartTimes(10));
 
     ASSERT_TRUE(m_flash.SnapshotSharedObjects(FALSE));
     EXPECT_EQ(ReadTestFile(bigPath + L".bak"), big);
@@ -176,6 +178,9 @@ TEST_F(FlashSharedObjectsTest, ObjectsOfAnySizeAndNameComeBackWhole)
     EXPECT_TRUE(m_flash.GetStartSet().Contains(cjk));
 
     WriteTestFile(bigPath, "cut");
+    std::string lastByteChanged = big;  // the same size, the change past the first 64 KiB
+    lastByteChanged.back() ^= 1;
+    WriteTestFile(sameSize, lastByteChanged);
     WriteTestFile(cyrillic, RandomBytes(20000, 10));
     ASSERT_TRUE(DeleteFileW(cjk));
     // New objects in new non-ANSI folders go, with those folders.
@@ -187,6 +192,7 @@ TEST_F(FlashSharedObjectsTest, ObjectsOfAnySizeAndNameComeBackWhole)
     EXPECT_TRUE(HasTimes(cyrillic, cyrillicTimes));
     EXPECT_TRUE(HasTimes(cjk, cjkTimes));
     EXPECT_TRUE(ReadTestFile(bigPath) == big);
+    EXPECT_TRUE(ReadTestFile(sameSize) == big);
     EXPECT_TRUE(ReadTestFile(cyrillic) == RandomBytes(5000, 8));
     EXPECT_TRUE(ReadTestFile(cjk) == RandomBytes(300, 9));
     EXPECT_FALSE(TestFileExists(fresh));
