@@ -222,7 +222,8 @@ int wmain(int argc, wchar_t** argv)
     for (int i = 0; i < nJavaNew; ++i) {
         WriteFileBytes(FormatString(L"%s\\new%d\\s%d.class", javaMine.GetString(), i % 8, i), "session");
     }
-    const double enumerate = Time([&] { EnumerateCache(); });
+    int nEnumerated = 0;
+    const double enumerate = Time([&] { nEnumerated = EnumerateCache(); });
 
     // The clean-up, as the manager runs it, and each category on its own
     // timing (the manager's order: Java, Flash, history).
@@ -306,7 +307,7 @@ int wmain(int argc, wchar_t** argv)
     Line("    of which the shell refresh (timed apart)", refresh, total);
     printf("baselines measured in this run:\n");
     printf("  enumerating the URL cache (%d entries): %.3f s; history clean-up outside the calls = %.2fx of it\n",
-           nHistory, enumerate, (tHistory - deletes) / enumerate);
+           nEnumerated, enumerate, (tHistory - deletes) / enumerate);
     printf("  bare listing, CopyFileW back and DeleteFileW of %d backups: %.3f s; Flash clean-up = %.2fx of it\n",
            nFlash - nFlashNew, bareFlash, tFlash / bareFlash);
     printf("  bare listing of the cache and DeleteFileW of %d files: %.3f s; Java clean-up = %.2fx of it\n", nJavaNew,
