@@ -19,6 +19,11 @@ constexpr DWORD kDirectoryNameLength = 8;
 // A record's directory index is one byte, so no more directories than this
 // can ever be named, whatever the count says.
 constexpr DWORD kMaxAddressableDirectories = 256;
+// The allocation bitmap: one bit per block of the record area, bit n of
+// byte n / 8 for the block at kFirstBlock + n * kBlockSize; a set bit marks
+// the block in use. It runs up to the record area.
+constexpr DWORD kAllocationBitmap = 0x250;
+constexpr DWORD kFirstBlock = 0x4000;
 
 // ---- Records: each begins on a block, offsets from its start ----
 constexpr DWORD kBlockSize = 128;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <wininet.h>
+
 #include "app/Logger.h"
 
 // How the scan reads. A positioned read of one field costs 3-5 us under
@@ -21,9 +23,11 @@
 // at it, though, and lookups match slots by the URL's hash alone: if the
 // same URL is cached again, the new entry is enumerated but lookups and
 // deletions of that URL stop at the zeroed record and fail with
-// ERROR_FILE_NOT_FOUND. Wine's own deletion, for its part, only frees the
-// hash slot and the blocks and leaves the record readable; such records
-// still read as "URL " here and are handed on like live ones.
+// ERROR_FILE_NOT_FOUND. RemoveCacheEntry avoids that by deleting the entry
+// through the cache before zeroing it. The cache's own deletion, for its
+// part, only frees the hash slot and the blocks and leaves the record
+// readable; such records still read as "URL " here and are handed on like
+// live ones, and IsBlockAllocated tells them apart.
 
 using namespace IndexDat;
 
@@ -143,6 +147,8 @@ BOOL CIndexDatParser::IterateEntries(BOOL bScrub)
         return FALSE;
     }
 
+    ReadAllocationBitmap(ullPos);
+
     BOOL bResult = TRUE;
     CScanFindings findings;
     while (ullPos < m_reader.GetLength()) {
@@ -156,7 +162,87 @@ BOOL CIndexDatParser::IterateEntries(BOOL bScrub)
         m_file.Flush();
     }
     LogFindings(findings);
+    m_allocation.clear();
+    m_bBitmapTrusted = false;
     return bResult;
+}
+
+void CIndexDatParser::ReadAllocationBitmap(ULONGLONG ullFirstHashTable)
+{
+    m_allocation.clear();
+    m_bBitmapTrusted = false;
+    if (ullFirstHashTable < kFirstBlock || m_reader.GetLength() < kFirstBlock) {
+        return;
+    }
+    m_allocation.resize(kFirstBlock - kAllocationBitmap);
+    m_reader.Read(kAllocationBitmap, m_allocation.data(), static_cast<UINT>(m_allocation.size()));
+    // The cache allocates its hash tables from the bitmap like any record.
+    // A bitmap that leaves the first one free does not describe this file,
+    // and trusting it would take every record for a deleted one.
+    m_bBitmapTrusted = IsBitSet(m_allocation, static_cast<DWORD>(ullFirstHashTable));
+    if (!m_bBitmapTrusted) {
+        LOG_MESSAGE(L"CIndexDatParser::IterateEntries: the allocation bitmap of %s does not mark its hash table in use; "
+                    L"every record counts as allocated",
+                    m_file.GetFilePath().GetString());
+        m_allocation.clear();
+    }
+}
+
+bool CIndexDatParser::IsBitSet(const std::vector<BYTE>& bitmap, DWORD dwOffset)
+{
+    if (dwOffset < kFirstBlock) {
+        return true;
+    }
+    const DWORD dwBlock = (dwOffset - kFirstBlock) / kBlockSize;
+    const DWORD dwByte = dwBlock / 8;
+    // Blocks past what the bitmap covers count as in use.
+    if (dwByte >= bitmap.size()) {
+        return true;
+    }
+    return ((bitmap[dwByte] >> (dwBlock % 8)) & 1) != 0;
+}
+
+bool CIndexDatParser::IsBlockAllocated(DWORD dwOffset) const
+{
+    return !m_bBitmapTrusted || IsBitSet(m_allocation, dwOffset);
+}
+
+DWORD CIndexDatParser::GetFreeLength(DWORD dwOffset, DWORD dwLength) const
+{
+    DWORD dwFree = 0;
+    while (dwFree < dwLength && !IsBlockAllocated(dwOffset + dwFree)) {
+        dwFree += std::min(kBlockSize, dwLength - dwFree);
+    }
+    return dwFree;
+}
+
+BOOL CIndexDatParser::DeleteCacheEntry(const CString& strUrl)
+{
+    return DeleteUrlCacheEntryW(strUrl);
+}
+
+void CIndexDatParser::RemoveCacheEntry(DWORD dwOffset, DWORD dwSize, const CString& strUrl)
+{
+    // Not found is the usual answer for a store that this process's cache
+    // does not index (a daily or weekly history container of another
+    // system); the record is then only zeroed.
+    SetLastError(ERROR_SUCCESS);
+    if (!DeleteCacheEntry(strUrl) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+        LOG_ERROR(GetLastError(), L"CIndexDatParser::RemoveCacheEntry cannot delete %s through the URL cache",
+                  strUrl.GetString());
+    }
+    // The cache changed the file through its own view: read it afresh, and
+    // zero nothing that the cache may already have given to another entry.
+    m_reader.Discard();
+    const DWORD dwType = m_reader.ReadDword(dwOffset + kRecordType);
+    if ((dwType != kSignatureUrl && dwType != kSignatureLeak) ||
+        m_reader.ReadAnsiString(static_cast<ULONGLONG>(dwOffset) + kUrlLocation,
+                                static_cast<ULONGLONG>(dwOffset) + dwSize) != strUrl) {
+        LOG_MESSAGE(L"CIndexDatParser::RemoveCacheEntry: the record of %s at 0x%08lX changed; it is left as it is",
+                    strUrl.GetString(), dwOffset);
+        return;
+    }
+    RemoveEntry(dwOffset, dwSize);
 }
 
 std::vector<CString> CIndexDatParser::ReadDirectoryPrefixes(DWORD dwDirectoryCount)
@@ -188,7 +274,7 @@ ULONGLONG CIndexDatParser::VisitRecord(ULONGLONG ullPos, BOOL bScrub, const std:
     // A declared size that runs past the end of the file is cut there: the
     // file is never written, nor a string read, beyond it.
     const ULONGLONG ullLeft = m_reader.GetLength() - ullPos;
-    const auto dwInFile = static_cast<DWORD>(std::min(ullSize, ullLeft));
+    auto dwInFile = static_cast<DWORD>(std::min(ullSize, ullLeft));
     const auto dwPos = static_cast<DWORD>(ullPos);
 
     if (IsEntryType(dwType) && IsReleasedMarker(dwFirstWord)) {
@@ -196,6 +282,18 @@ ULONGLONG CIndexDatParser::VisitRecord(ULONGLONG ullPos, BOOL bScrub, const std:
             RemoveEntry(dwPos, dwInFile);
         }
         return ullSize;
+    }
+    ULONGLONG ullStep = ullSize;
+    if (IsEntryType(dwType) && !IsBlockAllocated(dwPos)) {
+        // A record the cache has deleted. Its blocks are free to be given
+        // to new entries, and only those still free are its own: the
+        // subclass is handed that part, and the scan moves on past it, so
+        // that an entry written over the rest is visited too.
+        const DWORD dwFree = GetFreeLength(dwPos, dwInFile);
+        if (dwFree < dwInFile) {
+            dwInFile = dwFree;
+            ullStep = (static_cast<ULONGLONG>(dwFree) + kBlockSize - 1) / kBlockSize * kBlockSize;
+        }
     }
     if (dwType == kSignatureUrl || dwType == kSignatureLeak) {
         const ULONGLONG ullTime = m_reader.ReadQword(ullPos + kUrlLastAccess);
@@ -208,13 +306,13 @@ ULONGLONG CIndexDatParser::VisitRecord(ULONGLONG ullPos, BOOL bScrub, const std:
                           CTime::FromFileTimeViaLocal(ft))) {
             bResult = FALSE;
         }
-        return ullSize;
+        return ullStep;
     }
     if (dwType == kSignatureRedirect) {
         if (!ProcessEntry(dwType, dwPos, dwInFile, CString(), CString(), CTime())) {
             bResult = FALSE;
         }
-        return ullSize;
+        return ullStep;
     }
     if (dwType == kSignatureHash) {
         return ullSize;

@@ -51,9 +51,28 @@ protected:
     // records the local path is relative to the store's folder (directory
     // prefix and file name) or empty; for "REDR" records both strings are
     // empty and the time is zero. dwSize is the record's size as far as it
-    // lies inside the file. Erase the record with RemoveEntry(dwOffset, dwSize).
+    // lies inside the file and, for a record the cache has deleted (see
+    // IsBlockAllocated), as far as its blocks are still free. Erase the
+    // record with RemoveEntry(dwOffset, dwSize).
     virtual BOOL ProcessEntry(DWORD dwType, DWORD dwOffset, DWORD dwSize, CString strUrl, CString strLocalPath,
                               CTime timeLastAccess) = 0;
+
+    // During a scan: whether the store's allocation bitmap marks the block
+    // at dwOffset in use. The URL cache frees a deleted entry's blocks and
+    // leaves its bytes, so a record can read as live and be free. A store
+    // whose bitmap does not mark its own first hash table in use (damaged,
+    // or made by hand) is taken to have every block in use.
+    bool IsBlockAllocated(DWORD dwOffset) const;
+    // During a scan: erases a live "URL " record that the URL cache indexes
+    // under its URL. Erasing it in place alone would leave its hash slot
+    // pointing at zeros, and the cache could then neither find nor delete
+    // that URL when it is recorded again; so the entry is deleted through
+    // the cache first, which frees its slot and blocks, and what the cache
+    // leaves of the record is then zeroed, if it still holds that URL.
+    void RemoveCacheEntry(DWORD dwOffset, DWORD dwSize, const CString& strUrl);
+    // The URL cache's own deletion of an entry by its key; TRUE when the
+    // cache deleted it. Tests replace it.
+    virtual BOOL DeleteCacheEntry(const CString& strUrl);
 
 private:
     // What a scan found wrong in records it still handled; logged at its end.
@@ -71,6 +90,12 @@ private:
     CString ReadLocalPath(ULONGLONG ullPos, ULONGLONG ullSize, const std::vector<CString>& prefixes,
                           bool bHasDirectories, CScanFindings& findings);
     void LogFindings(const CScanFindings& findings) const;
+    // Reads the allocation bitmap and decides whether it can be trusted.
+    void ReadAllocationBitmap(ULONGLONG ullFirstHashTable);
+    static bool IsBitSet(const std::vector<BYTE>& bitmap, DWORD dwOffset);
+    // How many of the dwLength bytes from dwOffset lie in free blocks
+    // before the first block in use.
+    DWORD GetFreeLength(DWORD dwOffset, DWORD dwLength) const;
 
     CFile m_file;
     CCriticalSection m_cs;
@@ -79,4 +104,7 @@ private:
     BOOL m_bOpen = FALSE;
     CIndexDatReader m_reader;
     bool m_bWritten = false;
+    // The bitmap as the scan found it, and whether it is trusted.
+    std::vector<BYTE> m_allocation;
+    bool m_bBitmapTrusted = false;
 };

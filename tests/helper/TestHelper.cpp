@@ -27,6 +27,11 @@
 //
 // Started as "nulvane_test_helper --register", it does what the program's
 // elevated copy does: the machine-wide registration for its own path.
+//   url-cache-roundtrip <key>
+//       records the key as a history entry, looks it up, deletes it and
+//       looks it up again; signals ready and ends with 0 when every step
+//       did what the URL cache promises, else with the number of the step
+//       that failed (11 to 14)
 #include <windows.h>
 #include <wininet.h>
 
@@ -112,6 +117,31 @@ CString ModulePath()
     return path;
 }
 
+// Every step a user's later browsing takes with a URL: record it, find
+// it, delete it, and find it gone.
+int RoundTripHistoryEntry(const wchar_t* key)
+{
+    const FILETIME never = {0, 0};
+    if (!CommitUrlCacheEntryW(key, nullptr, never, never, URLHISTORY_CACHE_ENTRY | NORMAL_CACHE_ENTRY, nullptr, 0,
+                              nullptr, nullptr)) {
+        return 11;
+    }
+    std::vector<BYTE> buffer(65536);
+    DWORD size = static_cast<DWORD>(buffer.size());
+    if (!GetUrlCacheEntryInfoW(key, reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(buffer.data()), &size)) {
+        return 12;
+    }
+    if (!DeleteUrlCacheEntryW(key)) {
+        return 13;
+    }
+    size = static_cast<DWORD>(buffer.size());
+    if (GetUrlCacheEntryInfoW(key, reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(buffer.data()), &size) ||
+        GetLastError() != ERROR_FILE_NOT_FOUND) {
+        return 14;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -156,6 +186,10 @@ int wmain(int argc, wchar_t** argv)
         if (!SetAsDefault(argv[4], argv[5], argv[6])) {
             return 5;
         }
+    } else if (wcscmp(command, L"url-cache-roundtrip") == 0 && argc >= 5) {
+        const int code = RoundTripHistoryEntry(argv[4]);
+        SetEvent(ready.get());
+        return code;
     } else if (wcscmp(command, L"exit") == 0 && argc >= 5) {
         SetEvent(ready.get());
         return _wtoi(argv[4]);

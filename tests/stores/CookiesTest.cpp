@@ -16,13 +16,12 @@
 #include "cleanup/Deleter.h"
 #include "stores/CookieRecord.h"
 #include "stores/CookiesIndexDat.h"
-#include "tests/stores/MsiecfExport.h"
+#include "tests/support/ExternalReaders.h"
 #include "tests/stores/UrlCacheSeed.h"
 #include "tests/support/HelperProcess.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/Printers.h"
 #include "tests/support/TestFiles.h"
-#include "tests/support/TraceAudit.h"
 
 namespace {
 
@@ -203,7 +202,7 @@ TEST_F(CookiesTest, ASessionLeavesExactlyTheCookiesThatWereThereBefore)
     EXPECT_EQ(CountContaining(after, "tracker"), 0u);
     EXPECT_EQ(CountContaining(after, "sessiononly"), 0u);
     EXPECT_EQ(CountContaining(after, "\tbasket\t3\t"), 1u);
-    const std::multiset<CString> recovered = ExportLocations(folder, CookieStore().strIndex, L"all");
+    const std::multiset<CString> recovered = ExportIndexLocations(folder, CookieStore().strIndex, L"all");
     for (const CString& location : recovered) {
         EXPECT_EQ(location.Find(L"sessiononly"), -1) << location.ToUtf8();
     }

@@ -102,12 +102,35 @@ CModelScan ModelEraseAllScan(const std::string& bytes, bool bScrub)
         m.bResult = FALSE;
         return m;
     }
+    // The allocation bitmap as the scan starts (bit n of the bytes from
+    // 0x250 for the block at 0x4000 + 128 n), trusted only when it marks
+    // the first hash table in use; blocks it does not cover are in use.
+    const std::string bitmap = f.substr(std::min<uint64_t>(0x250, length), 0x4000 - 0x250);
+    auto bit = [&](uint64_t at) {
+        const uint64_t block = (at - 0x4000) / 128;
+        return at < 0x4000 || block / 8 >= bitmap.size() || ((static_cast<uint8_t>(bitmap[block / 8]) >> (block % 8)) & 1);
+    };
+    const bool trusted = pos >= 0x4000 && length >= 0x4000 && bit(pos);
+    auto allocated = [&](uint64_t at) { return !trusted || bit(at); };
     for (; pos < length && length - pos >= 12;) {
         const uint32_t type = U32(f, pos), blocks = U32(f, pos + 4), first = U32(f, pos + 8);
-        const uint64_t size = blocks == 0 ? 128 : 128ULL * blocks;
-        const auto inFile = static_cast<DWORD>(std::min(size, length - pos));
+        uint64_t size = blocks == 0 ? 128 : 128ULL * blocks;
+        auto inFile = static_cast<DWORD>(std::min(size, length - pos));
         const auto at = static_cast<DWORD>(pos);
-        if ((type == kUrl || type == kLeak || type == kRedr) && (first == 0x0BADF00D || first == 0xDEADBEEF)) {
+        const bool entry = type == kUrl || type == kLeak || type == kRedr;
+        const bool released = first == 0x0BADF00D || first == 0xDEADBEEF;
+        if (entry && !released && !allocated(pos)) {
+            // A deleted record: only its leading free blocks are its own.
+            DWORD free = 0;
+            while (free < inFile && !allocated(pos + free)) {
+                free += std::min<DWORD>(128, inFile - free);
+            }
+            if (free < inFile) {
+                inFile = free;
+                size = (free + 127) / 128 * 128;
+            }
+        }
+        if (entry && released) {
             if (bScrub) {
                 zero(pos, inFile);
             }

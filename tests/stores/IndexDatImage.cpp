@@ -55,6 +55,18 @@ DWORD CIndexDatImage::AddUrl(const char* pszType, DWORD dwBlocks, uint64_t ullLa
     return offset;
 }
 
+void CIndexDatImage::MarkBlocks(DWORD dwOffset, DWORD dwBlocks, bool bAllocated)
+{
+    // One bit per 128-byte block from 0x4000 on, in the bytes from 0x250.
+    for (DWORD i = 0; i < dwBlocks; ++i) {
+        const DWORD block = (dwOffset - kRecordArea) / 128 + i;
+        const DWORD at = 0x250 + block / 8;
+        const BYTE bit = static_cast<BYTE>(1u << (block % 8));
+        ASSERT_LT(at, kRecordArea);
+        m_bytes[at] = static_cast<char>(bAllocated ? (m_bytes[at] | bit) : (m_bytes[at] & ~bit));
+    }
+}
+
 void CIndexDatImage::Put32(DWORD dwOffset, DWORD dwValue)
 {
     for (int i = 0; i < 4; ++i) {
@@ -82,4 +94,17 @@ void CIndexDatImage::WriteTo(const CString& strPath) const
 uint64_t FileTimeOf(int64_t unixSeconds)
 {
     return static_cast<uint64_t>(unixSeconds) * 10000000ULL + 116444736000000000ULL;
+}
+
+::testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected)
+{
+    if (actual == expected) {
+        return ::testing::AssertionSuccess();
+    }
+    size_t at = 0;
+    while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) {
+        ++at;
+    }
+    return ::testing::AssertionFailure() << "lengths " << actual.size() << " and " << expected.size()
+                                         << ", first difference at 0x" << std::hex << at;
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "framework/String.h"
 
 // An index.dat store built byte by byte, for the cases the platform never
@@ -29,6 +31,10 @@ public:
     // Appends blocks of raw bytes (a free or foreign area).
     DWORD AddBlocks(DWORD dwBlocks, char fill);
 
+    // Sets or clears the allocation bitmap's bits of dwBlocks blocks from
+    // the one at dwOffset, as the URL cache does when it allocates or frees.
+    void MarkBlocks(DWORD dwOffset, DWORD dwBlocks, bool bAllocated = true);
+
     void Put32(DWORD dwOffset, DWORD dwValue);
     void Put8(DWORD dwOffset, BYTE value);
     void PutBytes(DWORD dwOffset, const std::string& bytes);
@@ -43,6 +49,10 @@ private:
 
     std::string m_bytes;
 };
+
+// Two store images compared; a failure names the first differing byte
+// rather than printing 16 KiB of header.
+::testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected);
 
 // The FILETIME of a CTime as a 64-bit count, as records store it.
 uint64_t FileTimeOf(int64_t unixSeconds);

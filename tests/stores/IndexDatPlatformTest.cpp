@@ -12,7 +12,7 @@
 #include <set>
 
 #include "framework/Handles.h"
-#include "tests/stores/MsiecfExport.h"
+#include "tests/support/ExternalReaders.h"
 #include "tests/stores/RecordingParser.h"
 #include "tests/stores/UrlCacheSeed.h"
 #include "tests/support/HelperProcess.h"
@@ -198,8 +198,8 @@ TEST(IndexDatPlatform, TheUrlCacheSurvivesInPlaceErasure)
             cacheSurvivors.insert(url);
         }
     }
-    EXPECT_EQ(ExportLocations(folder, index, L"items"), cacheSurvivors);
-    const std::multiset<CString> recovered = ExportLocations(folder, index, L"recovered");
+    EXPECT_EQ(ExportIndexLocations(folder, index, L"items"), cacheSurvivors);
+    const std::multiset<CString> recovered = ExportIndexLocations(folder, index, L"recovered");
     for (const CString& url : erase) {
         EXPECT_EQ(recovered.count(url), 0u) << url.ToUtf8();
     }

@@ -9,6 +9,12 @@ BOOL CRecordingParser::ProcessEntry(DWORD dwType, DWORD dwOffset, DWORD dwSize, 
     return m_decide ? m_decide(*this, m_seen.back()) : TRUE;
 }
 
+BOOL CRecordingParser::DeleteCacheEntry(const CString& strUrl)
+{
+    m_deletedKeys.push_back(strUrl);
+    return m_deleteCacheEntry ? m_deleteCacheEntry(strUrl) : CIndexDatParser::DeleteCacheEntry(strUrl);
+}
+
 BOOL CRecordingParser::EraseAll(CRecordingParser& parser, const CSeenRecord& r)
 {
     parser.RemoveEntry(r.dwOffset, r.dwSize);

@@ -33,11 +33,19 @@ public:
     }
     static BOOL EraseAll(CRecordingParser& parser, const CSeenRecord& r);
 
+    bool Allocated(DWORD dwOffset) const { return IsBlockAllocated(dwOffset); }
+    void RemoveThroughCache(const CSeenRecord& r) { RemoveCacheEntry(r.dwOffset, r.dwSize, r.strUrl); }
+
     std::vector<CSeenRecord> m_seen;
+    // Stands in for the URL cache's deletion when set; the keys it was
+    // asked for are recorded either way.
+    std::function<BOOL(const CString&)> m_deleteCacheEntry;
+    std::vector<CString> m_deletedKeys;
 
 protected:
     BOOL ProcessEntry(DWORD dwType, DWORD dwOffset, DWORD dwSize, CString strUrl, CString strLocalPath,
                       CTime timeLastAccess) override;
+    BOOL DeleteCacheEntry(const CString& strUrl) override;
 
 private:
     Decision m_decide;

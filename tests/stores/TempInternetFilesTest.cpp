@@ -17,13 +17,12 @@
 #include "cleanup/Deleter.h"
 #include "framework/Handles.h"
 #include "stores/TempInternetFilesIndexDat.h"
-#include "tests/stores/MsiecfExport.h"
+#include "tests/support/ExternalReaders.h"
 #include "tests/stores/UrlCacheSeed.h"
 #include "tests/support/HelperProcess.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/Printers.h"
 #include "tests/support/TestFiles.h"
-#include "tests/support/TraceAudit.h"
 
 namespace {
 
@@ -150,7 +149,7 @@ TEST(TempInternetFiles, RemovesTheSessionsEntriesFilesAndRecordsAndNothingElse)
     EXPECT_EQ(ReadTestFile(oldOrphan), "old");
 
     // Nothing of the session can be recovered from the index either.
-    const std::multiset<CString> recovered = ExportLocations(folder, CacheStore().strIndex, L"all");
+    const std::multiset<CString> recovered = ExportIndexLocations(folder, CacheStore().strIndex, L"all");
     for (const CString& url : session) {
         EXPECT_EQ(recovered.count(url), 0u) << url.ToUtf8();
     }

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "framework/Handles.h"
+#include "tests/support/ExternalReaders.h"
 #include "tests/support/Printers.h"
 #include "tests/support/TestFiles.h"
-#include "tests/support/TraceAudit.h"
 
 namespace {
 

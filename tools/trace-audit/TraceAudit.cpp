@@ -1,7 +1,9 @@
 // nulvane_trace_audit: lists every browsing trace in the stores of the
 // current user (a Wine prefix or a Windows profile) as sorted, tab-separated
 // UTF-8 lines, so that two listings taken before and after a session can be
-// compared with diff. It only reads: no store is ever changed.
+// compared with diff. It only reads: no store is ever changed. (Reading a
+// file to hash it moves its last-access time on file systems that keep
+// one, so the time found is put back afterwards.)
 //
 // Usage: nulvane_trace_audit [--times] [--java-cache <folder>] [section ...]
 //   sections: urlcache cookiefile cookieapi indexdat history flash java tif
@@ -187,6 +189,22 @@ CString Sha256OfFile(const CString& path, ULONGLONG* pSize)
     }
     BCryptCloseAlgorithmProvider(alg, 0);
     return result;
+}
+
+// Puts back a last-access time that hashing the file has moved, so that a
+// listing leaves the store exactly as it found it.
+void KeepLastAccess(const CString& path, const FILETIME& ftLastAccess)
+{
+    WIN32_FILE_ATTRIBUTE_DATA now;
+    if (!GetFileAttributesExW(path, GetFileExInfoStandard, &now) ||
+        CompareFileTime(&now.ftLastAccessTime, &ftLastAccess) == 0) {
+        return;
+    }
+    CHandle file(CreateFileW(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (file) {
+        SetFileTime(file.get(), nullptr, &ftLastAccess, nullptr);
+    }
 }
 
 // Calls the visitor with every file below the folder (not folders), never
@@ -415,6 +433,7 @@ void ListFilesWithHashes(const CString& root, const CStores& stores, const COpti
         }
         ULONGLONG size = 0;
         const CString hash = Sha256OfFile(path, &size);
+        KeepLastAccess(path, data.ftLastAccessTime);
         if (bAlwaysTimes || options.bTimes) {
             section.Add({Relative(path, stores), FormatString(L"%I64u", size), hash, TimeText(data.ftCreationTime),
                          TimeText(data.ftLastAccessTime), TimeText(data.ftLastWriteTime)});

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <windows.h>
+
+#include "cleanup/BackgroundTask.h"
+#include "framework/StringSet.h"
+
+// The history category: keeps the URLs that the history stores held when
+// the browsing session began and erases every other history record at the
+// clean-up (through CHistoryIndexDat).
+class CHistory : public CBackgroundTask {
+public:
+    CHistory() = default;
+    ~CHistory() override;
+
+    // The result of the last run; logs "History cleanup failed" when FALSE.
+    BOOL GetResult() override;
+    // The clean-up: erases what the snapshot lacks in every history store.
+    // FALSE only when reading a store failed.
+    BOOL RunBackgroundTask() override;
+
+    // Takes the snapshot when a browsing session begins. TRUE.
+    BOOL ReadHistory();
+
+    // The URLs present at the start; the recovery file writes and reloads it.
+    CStringSet& GetSnapshot() { return m_snapshot; }
+
+private:
+    CStringSet m_snapshot;
+    // Stores that could not be read when the snapshot was taken: what they
+    // held is unknown, so the clean-up leaves them as they are.
+    CStringSet m_unscannedFiles;
+};

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "framework/String.h"
+#include "tests/support/TestFiles.h"
+
+// The independent readers that tests hold the program's results against:
+// the trace-audit tool, run as its own process, and libmsiecf's
+// msiecfexport on the host.
+
+// Runs nulvane_trace_audit with the arguments; returns its output lines
+// (sorted per section, tab-separated UTF-8).
+std::vector<std::string> RunTraceAudit(const CString& strArguments, int* pExitCode = nullptr);
+// The lines that begin with the text.
+std::vector<std::string> LinesStartingWith(const std::vector<std::string>& lines, const std::string& text);
+// The lines that contain the text.
+std::vector<std::string> LinesContaining(const std::vector<std::string>& lines, const std::string& text);
+
+// The host (Unix) path of a Windows path, or an empty string.
+CString HostPathOf(const CString& strPath);
+// The "Location" of every record that msiecfexport lists in the mode
+// ("items", "recovered", "all") for a copy of the index file, given the
+// signature that reader insists on. Work files go to the folder.
+std::multiset<CString> ExportIndexLocations(const CTempFolder& folder, const CString& strIndex, const wchar_t* pszMode);
