@@ -51,6 +51,9 @@ public:
     bool GetBlockPopups() const { return m_bBlockPopups; }
     void SetBlockPopups(bool bBlock) { m_bBlockPopups = bBlock; }
     bool IsUserRequestedWindow() const { return m_bUserRequestedWindow; }
+    // When the last left click inside the control came (tick count); 0 for
+    // none since the last page.
+    ULONGLONG GetLastClickTime() const { return m_ullLastClick; }
 
     // The pop-up rules. A NewWindow2 request, which says nothing of how it
     // came, goes through only shortly after a click in the page (0: none).

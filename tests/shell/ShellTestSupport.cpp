@@ -48,6 +48,9 @@ void CAppThreadPump::Handle(const MSG& msg)
     case WM_MSDI_CLEANUP:
         m_cleanups.push_back(msg.wParam);
         break;
+    case WM_MSDI_CLEANUP_CACHE:
+        ++m_nCleanupCache;
+        break;
     default:
         break;
     }

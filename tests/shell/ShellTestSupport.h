@@ -27,6 +27,7 @@ public:
 
     int Started() const { return m_nStarted; }
     int Ending() const { return m_nEnding; }
+    int CleanupCacheRequests() const { return m_nCleanupCache; }
     // wParam of every WM_MSDI_CLEANUP received.
     const std::vector<WPARAM>& Cleanups() const { return m_cleanups; }
 
@@ -36,6 +37,7 @@ private:
     CMSDIThreadManager& m_manager;
     int m_nStarted = 0;
     int m_nEnding = 0;
+    int m_nCleanupCache = 0;
     std::vector<WPARAM> m_cleanups;
 };
 
