@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "framework/DocManager.h"
-#include "framework/WinThread.h"
 #include "tests/support/Printers.h"
 
 namespace {
@@ -105,6 +103,7 @@ TEST_F(DocTemplate, OpensDocumentFrameAndViewThenClosesThemWindowsFirst)
     CSingleDocTemplate docTemplate = MakeTemplate();
     CDocument* pDocument = docTemplate.OpenDocumentFile(L"http://example.com/");
     ASSERT_NE(pDocument, nullptr);
+    EXPECT_EQ(g_events, (std::vector<std::string>{"open document", "initial update"}));
     EXPECT_EQ(pDocument->GetPathName(), L"http://example.com/");
     CFrameWindow* pFrame = docTemplate.GetFrame();
     ASSERT_NE(pFrame, nullptr);
@@ -147,31 +146,4 @@ TEST_F(DocTemplate, CommandsGoToTheViewItsDocumentTheFrameThenTheApplication)
     CCmdTarget::SetApplication(nullptr);
     EXPECT_EQ(g_events, (std::vector<std::string>{"view command", "document command", "frame command",
                                                   "application command 5"}));
-}
-
-TEST_F(DocTemplate, TheFirstFrameOfAThreadIsItsMainWindowAndItsEndEndsTheLoop)
-{
-    struct CFrameThread : CWinThread {
-        HWND hMain = nullptr;
-        HANDLE hReady = nullptr;
-        CSingleDocTemplate docTemplate = MakeTemplate();
-        BOOL InitInstance() override
-        {
-            docTemplate.OpenDocumentFile(nullptr);
-            hMain = GetMainHwnd();
-            SetEvent(hReady);
-            return TRUE;
-        }
-    };
-    CHandle hReady(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    auto* pThread = new CFrameThread;
-    pThread->hReady = hReady.get();
-    ASSERT_TRUE(pThread->CreateThread());
-    CHandle hThread = pThread->DetachThreadHandle();
-    ASSERT_EQ(WaitForSingleObject(hReady.get(), 10000), WAIT_OBJECT_0);
-    const HWND hMain = pThread->hMain;
-    ASSERT_NE(hMain, nullptr);
-
-    PostMessageW(hMain, WM_CLOSE, 0, 0);
-    EXPECT_EQ(WaitForSingleObject(hThread.get(), 10000), WAIT_OBJECT_0);
 }

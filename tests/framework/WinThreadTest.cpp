@@ -62,7 +62,8 @@ DWORD RunToEnd(CWinThread* pThread, const std::vector<UINT>& messages = {}, WPAR
         return 0;
     }
     const DWORD dwThreadId = pThread->GetThreadId();
-    CHandle hThread(OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, dwThreadId));
+    // Taken over: the thread must not close it when it ends.
+    CHandle hThread = pThread->DetachThreadHandle();
     for (UINT uMsg : messages) {
         while (!PostThreadMessageW(dwThreadId, uMsg, 0, 0) && WaitForSingleObject(hThread.get(), 5) == WAIT_TIMEOUT) {
         }
@@ -70,7 +71,7 @@ DWORD RunToEnd(CWinThread* pThread, const std::vector<UINT>& messages = {}, WPAR
     PostThreadMessageW(dwThreadId, WM_QUIT, nQuitCode, 0);
     EXPECT_EQ(WaitForSingleObject(hThread.get(), 10000), WAIT_OBJECT_0);
     DWORD dwExitCode = 0;
-    GetExitCodeThread(hThread.get(), &dwExitCode);
+    EXPECT_TRUE(GetExitCodeThread(hThread.get(), &dwExitCode));
     return dwExitCode;
 }
 
@@ -100,20 +101,4 @@ TEST(WinThread, ExitInstanceRunsWhenInitialisationFailsOrThrows)
     EXPECT_EQ(RunToEnd(new CRecordingThread(threw, CRecordingThread::Mode::throwInInit)), 100u);
     EXPECT_EQ(threw.steps, (std::vector<const char*>{"init", "caught", "exit"}));
     EXPECT_TRUE(threw.bDeleted);
-}
-
-TEST(WinThread, AHandleTakenOverIsNotClosedByTheThread)
-{
-    CRecord record;
-    auto* pThread = new CRecordingThread(record, CRecordingThread::Mode::run);
-    ASSERT_TRUE(pThread->CreateThread());
-    const DWORD dwThreadId = pThread->GetThreadId();
-    CHandle hThread = pThread->DetachThreadHandle();
-    ASSERT_TRUE(hThread);
-    while (!PostThreadMessageW(dwThreadId, WM_QUIT, 0, 0) && WaitForSingleObject(hThread.get(), 5) == WAIT_TIMEOUT) {
-    }
-    EXPECT_EQ(WaitForSingleObject(hThread.get(), 10000), WAIT_OBJECT_0);
-    DWORD dwExitCode = 0;
-    EXPECT_TRUE(GetExitCodeThread(hThread.get(), &dwExitCode));
-    EXPECT_EQ(dwExitCode, 100u);
 }

@@ -63,6 +63,14 @@ TEST(Window, KnowsItsObjectFromCreationAndStopsEveryException)
     EXPECT_EQ(window.GetSafeHwnd(), nullptr);
     EXPECT_EQ(window.nNcDestroyed, 1);
     EXPECT_EQ(CWindow::FromHandle(hWnd), nullptr);
+
+    // A window of another class is never taken for ours, whatever its user
+    // data holds.
+    HWND hStatic = CreateWindowExW(0, L"Static", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(hStatic, nullptr);
+    SetWindowLongPtrW(hStatic, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&window));
+    EXPECT_EQ(CWindow::FromHandle(hStatic), nullptr);
+    DestroyWindow(hStatic);
 }
 
 TEST(Window, ACreationThatThrowsFailsTheWindow)
@@ -72,26 +80,4 @@ TEST(Window, ACreationThatThrowsFailsTheWindow)
     EXPECT_FALSE(Create(window));
     EXPECT_EQ(window.GetSafeHwnd(), nullptr);
     EXPECT_EQ(window.nCaught, 1);
-}
-
-TEST(Window, OtherWindowsAreNotTakenForOurs)
-{
-    HWND hStatic = CreateWindowExW(0, L"Static", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-    ASSERT_NE(hStatic, nullptr);
-    // Whatever its user data holds.
-    SetWindowLongPtrW(hStatic, GWLP_USERDATA, 0x1234);
-    EXPECT_EQ(CWindow::FromHandle(hStatic), nullptr);
-    DestroyWindow(hStatic);
-    EXPECT_EQ(CWindow::FromHandle(nullptr), nullptr);
-}
-
-TEST(Window, AnObjectDestroyedFirstTakesItsWindowWithIt)
-{
-    HWND hWnd = nullptr;
-    {
-        CProbeWindow window;
-        ASSERT_TRUE(Create(window));
-        hWnd = window.GetSafeHwnd();
-    }
-    EXPECT_FALSE(IsWindow(hWnd));
 }

@@ -11,30 +11,19 @@
 
 namespace {
 
-// Records what reached it, and answers as told.
 class CRecorder : public CBrowserEvents {
 public:
     std::vector<CString> calls;
-    IDispatch* pLastDisp = nullptr;
-    bool bCancelWith = false;
+    bool bAnswer = false;  // the cancel flag to give back
     IDispatch* pNewWindow = nullptr;
 
-    void OnBeforeNavigate2(IDispatch* pDisp, const CString& strUrl, bool& bCancel) override
+    void OnBeforeNavigate2(IDispatch*, const CString& strUrl, bool& bCancel) override
     {
-        pLastDisp = pDisp;
-        calls.push_back(L"before " + strUrl + (bCancel ? L" cancelled" : L""));
-        bCancel = bCancelWith;
+        calls.push_back(L"before " + strUrl);
+        bCancel = bAnswer;
     }
-    void OnNavigateComplete2(IDispatch* pDisp, const CString& strUrl) override
-    {
-        pLastDisp = pDisp;
-        calls.push_back(L"complete " + strUrl);
-    }
-    void OnDocumentComplete(IDispatch* pDisp, const CString& strUrl) override
-    {
-        pLastDisp = pDisp;
-        calls.push_back(L"document " + strUrl);
-    }
+    void OnNavigateComplete2(IDispatch*, const CString& strUrl) override { calls.push_back(L"complete " + strUrl); }
+    void OnDocumentComplete(IDispatch*, const CString& strUrl) override { calls.push_back(L"document " + strUrl); }
     void OnTitleChange(const CString& strTitle) override { calls.push_back(L"title " + strTitle); }
     void OnStatusTextChange(const CString& strText) override { calls.push_back(L"status " + strText); }
     void OnCommandStateChange(long nCommand, bool bEnable) override
@@ -45,87 +34,39 @@ public:
     {
         calls.push_back(L"new2");
         *ppDisp = pNewWindow;
-        bCancel = bCancelWith;
+        bCancel = bAnswer;
     }
-    void OnNewWindow3(IDispatch** ppDisp, bool& bCancel, DWORD dwFlags, const CString& strUrlContext,
-                      const CString& strUrl) override
+    void OnNewWindow3(IDispatch** ppDisp, bool& bCancel, DWORD dwFlags, const CString&, const CString& strUrl) override
     {
-        calls.push_back(FormatString(L"new3 %lu %s %s", dwFlags, strUrlContext.GetString(), strUrl.GetString()));
+        calls.push_back(FormatString(L"new3 %lu %s", dwFlags, strUrl.GetString()));
         *ppDisp = pNewWindow;
-        bCancel = bCancelWith;
+        bCancel = bAnswer;
     }
 };
 
-// Arguments in declaration order; DISPPARAMS wants them reversed.
-class CArgs {
-public:
-    CArgs& Add(const VARIANT& v)
-    {
-        m_args.insert(m_args.begin(), v);
-        return *this;
-    }
-    CArgs& Bstr(BSTR bstr)
-    {
-        VARIANT v = {};
-        v.vt = VT_BSTR;
-        v.bstrVal = bstr;
-        return Add(v);
-    }
-    CArgs& VariantRef(VARIANT* pInner)
-    {
-        VARIANT v = {};
-        v.vt = VT_BYREF | VT_VARIANT;
-        v.pvarVal = pInner;
-        return Add(v);
-    }
-    CArgs& Dispatch(IDispatch* p)
-    {
-        VARIANT v = {};
-        v.vt = VT_DISPATCH;
-        v.pdispVal = p;
-        return Add(v);
-    }
-    CArgs& DispatchRef(IDispatch** pp)
-    {
-        VARIANT v = {};
-        v.vt = VT_BYREF | VT_DISPATCH;
-        v.ppdispVal = pp;
-        return Add(v);
-    }
-    CArgs& BoolRef(VARIANT_BOOL* pb)
-    {
-        VARIANT v = {};
-        v.vt = VT_BYREF | VT_BOOL;
-        v.pboolVal = pb;
-        return Add(v);
-    }
-    CArgs& Long(long n, VARTYPE vt = VT_I4)
-    {
-        VARIANT v = {};
-        v.vt = vt;
-        v.lVal = n;
-        return Add(v);
-    }
-    CArgs& Bool(bool b)
-    {
-        VARIANT v = {};
-        v.vt = VT_BOOL;
-        v.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
-        return Add(v);
-    }
-    CArgs& Empty() { return Add(VARIANT{}); }
+VARIANT Arg(VARTYPE vt, void* p)
+{
+    VARIANT v = {};
+    v.vt = vt;
+    v.byref = p;
+    return v;
+}
+VARIANT Arg(VARTYPE vt, long n)
+{
+    VARIANT v = {};
+    v.vt = vt;
+    v.lVal = n;
+    return v;
+}
 
-    DISPPARAMS* Params()
-    {
-        m_params.rgvarg = m_args.empty() ? nullptr : m_args.data();
-        m_params.cArgs = static_cast<UINT>(m_args.size());
-        return &m_params;
-    }
-
-private:
-    std::vector<VARIANT> m_args;
-    DISPPARAMS m_params = {};
-};
+// The event's arguments in declaration order; DISPPARAMS holds them last
+// first.
+HRESULT Fire(CBrowserEvents& handler, DISPID dispid, std::vector<VARIANT> args)
+{
+    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+    DISPPARAMS params = {reversed.empty() ? nullptr : reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+    return DispatchBrowserEvent(dispid, &params, handler);
+}
 
 IDispatch* const kSomeDispatch = reinterpret_cast<IDispatch*>(0x1000);
 
@@ -134,113 +75,77 @@ IDispatch* const kSomeDispatch = reinterpret_cast<IDispatch*>(0x1000);
 TEST(BrowserEvents, DecodesEachHandledEventAndWritesTheCancelFlagBack)
 {
     CBstr url(L"http://example.com/");
-    CBstr title(L"A page");
-    VARIANT urlVariant = {};
-    urlVariant.vt = VT_BSTR;
-    urlVariant.bstrVal = url.get();
+    VARIANT urlVariant = Arg(VT_BSTR, url.get());
+    const VARIANT urlRef = Arg(VT_BYREF | VT_VARIANT, &urlVariant);
+    const VARIANT disp = Arg(VT_DISPATCH, kSomeDispatch);
+    const VARIANT none = {};
     VARIANT_BOOL cancel = VARIANT_FALSE;
-    CRecorder recorder;
-    recorder.bCancelWith = true;
-
-    CArgs before;
-    before.Dispatch(kSomeDispatch).VariantRef(&urlVariant).Empty().Empty().Empty().Empty().BoolRef(&cancel);
-    EXPECT_EQ(DispatchBrowserEvent(DISPID_BEFORENAVIGATE2, before.Params(), recorder), S_OK);
-    EXPECT_EQ(cancel, VARIANT_TRUE);
-    EXPECT_EQ(recorder.pLastDisp, kSomeDispatch);
-
-    CArgs complete;
-    complete.Dispatch(kSomeDispatch).VariantRef(&urlVariant);
-    EXPECT_EQ(DispatchBrowserEvent(DISPID_NAVIGATECOMPLETE2, complete.Params(), recorder), S_OK);
-    EXPECT_EQ(DispatchBrowserEvent(DISPID_DOCUMENTCOMPLETE, complete.Params(), recorder), S_OK);
-
-    CArgs text;
-    text.Bstr(title.get());
-    EXPECT_EQ(DispatchBrowserEvent(DISPID_TITLECHANGE, text.Params(), recorder), S_OK);
-    EXPECT_EQ(DispatchBrowserEvent(DISPID_STATUSTEXTCHANGE, text.Params(), recorder), S_OK);
-
-    CArgs command;
-    command.Long(2).Bool(true);
-    EXPECT_EQ(DispatchBrowserEvent(DISPID_COMMANDSTATECHANGE, command.Params(), recorder), S_OK);
-
     IDispatch* pNew = nullptr;
+    CRecorder recorder;
+    recorder.bAnswer = true;
     recorder.pNewWindow = kSomeDispatch;
-    recorder.bCancelWith = false;
-    cancel = VARIANT_TRUE;
-    CArgs new2;
-    new2.DispatchRef(&pNew).BoolRef(&cancel);
-    EXPECT_EQ(DispatchBrowserEvent(DISPID_NEWWINDOW2, new2.Params(), recorder), S_OK);
+
+    EXPECT_EQ(Fire(recorder, DISPID_BEFORENAVIGATE2,
+                   {disp, urlRef, none, none, none, none, Arg(VT_BYREF | VT_BOOL, &cancel)}),
+              S_OK);
+    EXPECT_EQ(cancel, VARIANT_TRUE);
+    EXPECT_EQ(Fire(recorder, DISPID_NAVIGATECOMPLETE2, {disp, urlRef}), S_OK);
+    EXPECT_EQ(Fire(recorder, DISPID_DOCUMENTCOMPLETE, {disp, urlRef}), S_OK);
+    EXPECT_EQ(Fire(recorder, DISPID_TITLECHANGE, {urlVariant}), S_OK);
+    BSTR bstrUrl = url.get();
+    EXPECT_EQ(Fire(recorder, DISPID_STATUSTEXTCHANGE, {Arg(VT_BYREF | VT_BSTR, &bstrUrl)}), S_OK);
+    EXPECT_EQ(Fire(recorder, DISPID_COMMANDSTATECHANGE, {Arg(VT_I4, 2), Arg(VT_BOOL, VARIANT_TRUE)}), S_OK);
+    recorder.bAnswer = false;
+    EXPECT_EQ(Fire(recorder, DISPID_NEWWINDOW2, {Arg(VT_BYREF | VT_DISPATCH, &pNew), Arg(VT_BYREF | VT_BOOL, &cancel)}),
+              S_OK);
     EXPECT_EQ(pNew, kSomeDispatch);
     EXPECT_EQ(cancel, VARIANT_FALSE);
-
-    pNew = nullptr;
-    CBstr context(L"http://example.com/page");
-    CArgs new3;
-    new3.DispatchRef(&pNew).BoolRef(&cancel).Long(6, VT_UI4).Bstr(context.get()).Bstr(url.get());
-    EXPECT_EQ(DispatchBrowserEvent(DISPID_NEWWINDOW3, new3.Params(), recorder), S_OK);
-    EXPECT_EQ(pNew, kSomeDispatch);
+    EXPECT_EQ(Fire(recorder, DISPID_NEWWINDOW3,
+                   {Arg(VT_BYREF | VT_DISPATCH, &pNew), Arg(VT_BYREF | VT_BOOL, &cancel), Arg(VT_UI4, 6), urlVariant,
+                    urlVariant}),
+              S_OK);
 
     EXPECT_EQ(recorder.calls, (std::vector<CString>{
-                                  L"before http://example.com/",
-                                  L"complete http://example.com/",
-                                  L"document http://example.com/",
-                                  L"title A page",
-                                  L"status A page",
-                                  L"command 2 1",
-                                  L"new2",
-                                  L"new3 6 http://example.com/page http://example.com/",
-                              }));
+                                  L"before http://example.com/", L"complete http://example.com/",
+                                  L"document http://example.com/", L"title http://example.com/",
+                                  L"status http://example.com/", L"command 2 1", L"new2",
+                                  L"new3 6 http://example.com/"}));
 }
 
 TEST(BrowserEvents, MalformedArgumentsReachNoHandler)
 {
     CBstr url(L"http://example.com/");
+    VARIANT urlVariant = Arg(VT_BSTR, url.get());
+    VARIANT number = Arg(VT_I4, 5);
+    VARIANT twice = Arg(VT_BYREF | VT_VARIANT, &urlVariant);
+    const VARIANT disp = Arg(VT_DISPATCH, kSomeDispatch);
+    const VARIANT none = {};
     VARIANT_BOOL cancel = VARIANT_FALSE;
-    VARIANT urlVariant = {};
-    urlVariant.vt = VT_BSTR;
-    urlVariant.bstrVal = url.get();
     CRecorder recorder;
+    recorder.bAnswer = true;
 
-    // Too few arguments: the last one, Cancel, would be read past the end.
-    CArgs shortBefore;
-    shortBefore.Dispatch(kSomeDispatch).VariantRef(&urlVariant);
-    EXPECT_EQ(DispatchBrowserEvent(DISPID_BEFORENAVIGATE2, shortBefore.Params(), recorder), DISP_E_BADPARAMCOUNT);
-
-    // Cancel not a reference: nowhere to write.
-    CArgs byValueCancel;
-    byValueCancel.Dispatch(kSomeDispatch).VariantRef(&urlVariant).Empty().Empty().Empty().Empty().Bool(false);
-    EXPECT_EQ(DispatchBrowserEvent(DISPID_BEFORENAVIGATE2, byValueCancel.Params(), recorder), DISP_E_TYPEMISMATCH);
-
-    // A reference with a null pointer.
-    CArgs nullRef;
-    nullRef.Dispatch(kSomeDispatch).VariantRef(&urlVariant).Empty().Empty().Empty().Empty().BoolRef(nullptr);
-    EXPECT_EQ(DispatchBrowserEvent(DISPID_BEFORENAVIGATE2, nullRef.Params(), recorder), DISP_E_TYPEMISMATCH);
-
-    // A number where the URL should be, and a URL wrapped twice.
-    VARIANT number = {};
-    number.vt = VT_I4;
-    VARIANT twice = {};
-    twice.vt = VT_BYREF | VT_VARIANT;
-    twice.pvarVal = &urlVariant;
-    CArgs wrongUrl;
-    wrongUrl.Dispatch(kSomeDispatch).VariantRef(&number);
-    EXPECT_EQ(DispatchBrowserEvent(DISPID_NAVIGATECOMPLETE2, wrongUrl.Params(), recorder), DISP_E_TYPEMISMATCH);
-    CArgs wrappedTwice;
-    wrappedTwice.Dispatch(kSomeDispatch).VariantRef(&twice);
-    EXPECT_EQ(DispatchBrowserEvent(DISPID_NAVIGATECOMPLETE2, wrappedTwice.Params(), recorder), DISP_E_TYPEMISMATCH);
-
-    // A count with no array, and no parameters at all.
+    // Too few arguments: Cancel would be read past the end.
+    EXPECT_EQ(Fire(recorder, DISPID_BEFORENAVIGATE2, {disp, Arg(VT_BYREF | VT_VARIANT, &urlVariant)}),
+              DISP_E_BADPARAMCOUNT);
+    // Cancel by value, or by a null reference: nowhere to write.
+    for (const VARIANT& badCancel : {Arg(VT_BOOL, 0L), Arg(VT_BYREF | VT_BOOL, nullptr)}) {
+        EXPECT_EQ(Fire(recorder, DISPID_BEFORENAVIGATE2,
+                       {disp, Arg(VT_BYREF | VT_VARIANT, &urlVariant), none, none, none, none, badCancel}),
+                  DISP_E_TYPEMISMATCH);
+    }
+    // A number for the URL, and a URL wrapped twice.
+    EXPECT_EQ(Fire(recorder, DISPID_NAVIGATECOMPLETE2, {disp, Arg(VT_BYREF | VT_VARIANT, &number)}),
+              DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(Fire(recorder, DISPID_NAVIGATECOMPLETE2, {disp, Arg(VT_BYREF | VT_VARIANT, &twice)}),
+              DISP_E_TYPEMISMATCH);
+    // A count without an array, and no parameters at all.
     DISPPARAMS noArray = {nullptr, nullptr, 1, 0};
     EXPECT_EQ(DispatchBrowserEvent(DISPID_TITLECHANGE, &noArray, recorder), DISP_E_BADPARAMCOUNT);
     EXPECT_EQ(DispatchBrowserEvent(DISPID_TITLECHANGE, nullptr, recorder), DISP_E_BADPARAMCOUNT);
-
-    // A new-window request whose out parameter is passed by value.
-    CArgs new2;
-    new2.Dispatch(kSomeDispatch).BoolRef(&cancel);
-    EXPECT_EQ(DispatchBrowserEvent(DISPID_NEWWINDOW2, new2.Params(), recorder), DISP_E_TYPEMISMATCH);
-    CArgs command;
-    command.Bstr(url.get()).Bool(true);
-    EXPECT_EQ(DispatchBrowserEvent(DISPID_COMMANDSTATECHANGE, command.Params(), recorder), DISP_E_TYPEMISMATCH);
-
+    // The new window's out parameter by value; a text for a command number.
+    EXPECT_EQ(Fire(recorder, DISPID_NEWWINDOW2, {disp, Arg(VT_BYREF | VT_BOOL, &cancel)}), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(Fire(recorder, DISPID_COMMANDSTATECHANGE, {urlVariant, Arg(VT_BOOL, VARIANT_TRUE)}),
+              DISP_E_TYPEMISMATCH);
     // Events not handled here, and the control's ambient property queries.
     EXPECT_EQ(DispatchBrowserEvent(DISPID_DOWNLOADBEGIN, nullptr, recorder), DISP_E_MEMBERNOTFOUND);
     EXPECT_EQ(DispatchBrowserEvent(-5501, nullptr, recorder), DISP_E_MEMBERNOTFOUND);

@@ -57,18 +57,15 @@ void CAppThreadPump::Handle(const MSG& msg)
     m_manager.HandleThreadMessage(msg);
 }
 
-std::unique_ptr<CSingleDocTemplate> CSilentWindowThread::CreateDocTemplate()
+std::unique_ptr<CSingleDocTemplate> CFaultyWindowThread::CreateDocTemplate()
 {
+    const bool bWindowless = m_bWindowless;
     return std::make_unique<CSingleDocTemplate>(
         IDR_MAINFRAME, [] { return std::make_unique<CQuelmarSMDIDoc>(); },
-        [] { return std::make_unique<CMainFrame>(); }, [] { return std::make_unique<CView>(); });
-}
-
-std::unique_ptr<CSingleDocTemplate> CWindowlessThread::CreateDocTemplate()
-{
-    return std::make_unique<CSingleDocTemplate>(
-        IDR_MAINFRAME, [] { return std::make_unique<CQuelmarSMDIDoc>(); },
-        [] { return std::unique_ptr<CFrameWindow>(); }, [] { return std::make_unique<CView>(); });
+        [bWindowless]() -> std::unique_ptr<CFrameWindow> {
+            return bWindowless ? nullptr : std::make_unique<CMainFrame>();
+        },
+        [] { return std::make_unique<CView>(); });
 }
 
 CTestPage WriteTestPage(const CTempFolder& folder, const wchar_t* pszName)

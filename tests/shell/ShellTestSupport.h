@@ -67,23 +67,21 @@ protected:
     }
 };
 
-// A window thread whose window is a real frame with a view that hosts
-// nothing: it never publishes a browser for a new-window request.
-class CSilentWindowThread : public CMSDIThread {
+// A window thread whose frame holds a view that hosts nothing, so it never
+// publishes a browser for a new-window request; or, when bWindowless,
+// whose window cannot be created at all.
+class CFaultyWindowThread : public CMSDIThread {
 public:
-    using CMSDIThread::CMSDIThread;
+    CFaultyWindowThread(CMSDIThreadManager& manager, bool bWindowless)
+        : CMSDIThread(manager), m_bWindowless(bWindowless)
+    {
+    }
 
 protected:
     std::unique_ptr<CSingleDocTemplate> CreateDocTemplate() override;
-};
 
-// A window thread whose window cannot be created.
-class CWindowlessThread : public CMSDIThread {
-public:
-    using CMSDIThread::CMSDIThread;
-
-protected:
-    std::unique_ptr<CSingleDocTemplate> CreateDocTemplate() override;
+private:
+    bool m_bWindowless;
 };
 
 // A local HTML page and its file: URL.

@@ -1,8 +1,7 @@
 #include "tests/support/WindowThreadCall.h"
 
-#include <condition_variable>
+#include <atomic>
 #include <memory>
-#include <mutex>
 
 namespace {
 
@@ -14,11 +13,11 @@ UINT CallMessage()
     return uMessage;
 }
 
+// Shared with the hook: after a timeout the message may still arrive, and
+// must then find the call abandoned.
 struct CCall {
-    enum class State { pending, running, done, abandoned };
-    std::mutex mutex;
-    std::condition_variable finished;
-    State state = State::pending;
+    enum State { pending, running, done, abandoned };
+    std::atomic<int> state{pending};
     std::function<void()> fn;
 };
 
@@ -26,24 +25,15 @@ LRESULT CALLBACK CallWndProc(int nCode, WPARAM wParam, LPARAM lParam)
 {
     const auto* pInfo = reinterpret_cast<const CWPSTRUCT*>(lParam);
     if (nCode == HC_ACTION && pInfo->message == CallMessage() && pInfo->wParam == kCallMarker) {
-        auto* pCall = reinterpret_cast<std::shared_ptr<CCall>*>(pInfo->lParam);
-        std::shared_ptr<CCall> call = *pCall;
-        {
-            std::lock_guard<std::mutex> lock(call->mutex);
-            if (call->state != CCall::State::pending) {
-                return CallNextHookEx(nullptr, nCode, wParam, lParam);
+        const std::shared_ptr<CCall> call = *reinterpret_cast<std::shared_ptr<CCall>*>(pInfo->lParam);
+        int expected = CCall::pending;
+        if (call->state.compare_exchange_strong(expected, CCall::running)) {
+            try {
+                call->fn();
+            } catch (...) {
             }
-            call->state = CCall::State::running;
+            call->state = CCall::done;
         }
-        try {
-            call->fn();
-        } catch (...) {
-        }
-        {
-            std::lock_guard<std::mutex> lock(call->mutex);
-            call->state = CCall::State::done;
-        }
-        call->finished.notify_all();
     }
     return CallNextHookEx(nullptr, nCode, wParam, lParam);
 }
@@ -53,40 +43,29 @@ LRESULT CALLBACK CallWndProc(int nCode, WPARAM wParam, LPARAM lParam)
 bool RunOnWindowThread(HWND hWnd, const std::function<void()>& fn, DWORD dwTimeoutMs)
 {
     const DWORD dwThreadId = IsWindow(hWnd) ? GetWindowThreadProcessId(hWnd, nullptr) : 0;
-    if (dwThreadId == 0) {
-        return false;
-    }
     if (dwThreadId == GetCurrentThreadId()) {
         fn();
         return true;
     }
-    HHOOK hHook = SetWindowsHookExW(WH_CALLWNDPROC, CallWndProc, nullptr, dwThreadId);
+    HHOOK hHook = dwThreadId != 0 ? SetWindowsHookExW(WH_CALLWNDPROC, CallWndProc, nullptr, dwThreadId) : nullptr;
     if (hHook == nullptr) {
         return false;
     }
-    // Shared with the hook: after a timeout the call may still be picked up
-    // later, and must then find itself abandoned.
-    auto pCall = std::make_shared<CCall>();
-    pCall->fn = fn;
-    auto* pHandle = new std::shared_ptr<CCall>(pCall);
+    auto call = std::make_shared<CCall>();
+    call->fn = fn;
+    // Leaked when abandoned: a late message still reads it.
+    auto* pHandle = new std::shared_ptr<CCall>(call);
     DWORD_PTR dwResult = 0;
-    SendMessageTimeoutW(hWnd, CallMessage(), kCallMarker, reinterpret_cast<LPARAM>(pHandle), SMTO_NORMAL,
-                        dwTimeoutMs, &dwResult);
-    bool bDone = false;
-    {
-        std::unique_lock<std::mutex> lock(pCall->mutex);
-        if (pCall->state == CCall::State::pending) {
-            pCall->state = CCall::State::abandoned;
-        } else {
-            pCall->finished.wait(lock, [&] { return pCall->state == CCall::State::done; });
-            bDone = true;
-        }
+    SendMessageTimeoutW(hWnd, CallMessage(), kCallMarker, reinterpret_cast<LPARAM>(pHandle), SMTO_NORMAL, dwTimeoutMs,
+                        &dwResult);
+    int expected = CCall::pending;
+    const bool bAbandoned = call->state.compare_exchange_strong(expected, CCall::abandoned);
+    while (!bAbandoned && call->state != CCall::done) {
+        Sleep(1);
     }
     UnhookWindowsHookEx(hHook);
-    // A message still queued would read the handle: it stays allocated when
-    // the call was abandoned.
-    if (bDone) {
+    if (!bAbandoned) {
         delete pHandle;
     }
-    return bDone;
+    return !bAbandoned;
 }
