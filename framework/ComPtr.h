@@ -1,6 +1,7 @@
 #pragma once
 
 #include <objbase.h>
+#include <ole2.h>
 #include <oleauto.h>
 
 #include <utility>
@@ -105,6 +106,55 @@ public:
 
 private:
     HRESULT m_hr;
+};
+
+// OLE (COM in a single-threaded apartment, with the clipboard and drag and
+// drop that embedded controls use) for the current thread while the object
+// lives.
+class COleInitializer {
+public:
+    COleInitializer() : m_hr(OleInitialize(nullptr)) {}
+    ~COleInitializer()
+    {
+        if (SUCCEEDED(m_hr)) {
+            OleUninitialize();
+        }
+    }
+    COleInitializer(const COleInitializer&) = delete;
+    COleInitializer& operator=(const COleInitializer&) = delete;
+
+    HRESULT Result() const { return m_hr; }
+    bool Succeeded() const { return SUCCEEDED(m_hr); }
+
+private:
+    HRESULT m_hr;
+};
+
+// A class object registered with COM for the current apartment until the
+// object goes (or Revoke).
+class CClassObjectRegistration {
+public:
+    CClassObjectRegistration() = default;
+    ~CClassObjectRegistration() { Revoke(); }
+    CClassObjectRegistration(const CClassObjectRegistration&) = delete;
+    CClassObjectRegistration& operator=(const CClassObjectRegistration&) = delete;
+
+    HRESULT Register(REFCLSID clsid, IUnknown* pClassObject, DWORD dwClsContext, DWORD dwFlags)
+    {
+        Revoke();
+        return CoRegisterClassObject(clsid, pClassObject, dwClsContext, dwFlags, &m_dwCookie);
+    }
+    void Revoke()
+    {
+        if (m_dwCookie != 0) {
+            CoRevokeClassObject(m_dwCookie);
+            m_dwCookie = 0;
+        }
+    }
+    DWORD Cookie() const { return m_dwCookie; }
+
+private:
+    DWORD m_dwCookie = 0;
 };
 
 // An owned BSTR.

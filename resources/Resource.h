@@ -4,6 +4,19 @@
 
 #define IDI_NULVANE 128
 
+// The browser window: its icon (the program's) and its accelerators.
+#define IDR_MAINFRAME 128
+
+// Commands of the browser window that the application handles.
+#define ID_FILE_NEW 57600
+#define ID_FILE_OPEN 57601
+
+// The open-address dialog of the Open command.
+#define IDD_OPEN_ADDRESS 218
+#define IDC_OPEN_ADDRESS_TEXT 1020
+#define IDC_OPEN_ADDRESS_EDIT 1021
+#define IDC_OPEN_ADDRESS_BROWSE 1022
+
 // The language table: a resource of the custom type "LANGUAGES".
 #define IDR_LANGUAGES 319
 

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <windows.h>
+#include <exdisp.h>
+
+#include "framework/ComPtr.h"
+#include "framework/View.h"
+#include "shell/BrowserEvents.h"
+#include "shell/BrowserSite.h"
+
+class CMainFrame;
+class CQuelmarSMDIDoc;
+
+// One browser tab: a view that hosts the rendering control, navigates it,
+// keeps what the control last reported, blocks pop-ups and hands new-window
+// requests to a new window thread.
+class CQuelmarSMDIView : public CView, public CBrowserEvents {
+public:
+    // A script's new window is let through this long after a click in the
+    // page.
+    static constexpr ULONGLONG kPopupClickWindowMs = 1000;
+
+    CQuelmarSMDIView() = default;
+    ~CQuelmarSMDIView() override;
+
+    // Creates the control, publishes it when the window answers a
+    // new-window request, and navigates to the document's URL if it has one.
+    void OnInitialUpdate() override;
+    // A view in the background is silent: its pages show no dialogs.
+    void OnActivateView(bool bActivate) override;
+    BOOL PreTranslateMessage(MSG* pMsg) override;
+
+    // Navigates the control in place (target "_self").
+    void Navigate(const CString& strUrl);
+    // The new-window hand-off: starts a window thread and fills *ppDisp
+    // with its browser. False when the request is to be cancelled.
+    bool CreateNewWindow(IDispatch** ppDisp);
+
+    // Null until the initial update created the control, and after the
+    // view's window is gone.
+    IWebBrowser2* GetBrowser() const { return m_pSite ? m_pSite->GetBrowser() : nullptr; }
+    CBrowserSite* GetBrowserSite() const { return m_pSite.get(); }
+    CString GetLocationUrl() const;
+    CQuelmarSMDIDoc* GetDocument() const;
+    bool IsInitialised() const { return m_bInitialised; }
+    const CString& GetTitle() const { return m_strTitle; }
+    const CString& GetStatusText() const { return m_strStatusText; }
+    bool IsBackEnabled() const { return m_bBackEnabled; }
+    bool IsForwardEnabled() const { return m_bForwardEnabled; }
+    int GetProgress() const { return m_nProgress; }
+    bool GetBlockPopups() const { return m_bBlockPopups; }
+    void SetBlockPopups(bool bBlock) { m_bBlockPopups = bBlock; }
+    bool IsUserRequestedWindow() const { return m_bUserRequestedWindow; }
+    // When the last left click inside the control came (tick count); 0 for
+    // none since the last page.
+    ULONGLONG GetLastClickTime() const { return m_ullLastClick; }
+
+    // The pop-up rules. A NewWindow2 request, which says nothing of how it
+    // came, goes through only shortly after a click in the page (0: none).
+    static bool AllowNewWindow2(bool bBlockPopups, bool bUserRequested, ULONGLONG ullLastClick, ULONGLONG ullNow);
+    // A NewWindow3 request goes through when it is the first one a user's
+    // action started, or when the override key was held.
+    static bool AllowNewWindow3(bool bBlockPopups, bool bUserRequested, DWORD dwFlags);
+
+    // CBrowserEvents
+    void OnBeforeNavigate2(IDispatch* pDisp, const CString& strUrl, bool& bCancel) override;
+    void OnNavigateComplete2(IDispatch* pDisp, const CString& strUrl) override;
+    void OnDocumentComplete(IDispatch* pDisp, const CString& strUrl) override;
+    void OnTitleChange(const CString& strTitle) override;
+    void OnStatusTextChange(const CString& strText) override;
+    void OnCommandStateChange(long nCommand, bool bEnable) override;
+    void OnNewWindow2(IDispatch** ppDisp, bool& bCancel) override;
+    void OnNewWindow3(IDispatch** ppDisp, bool& bCancel, DWORD dwFlags, const CString& strUrlContext,
+                      const CString& strUrl) override;
+
+protected:
+    const wchar_t* GetClassName() const override;
+    void OnSize(UINT nType, int cx, int cy) override;
+    void OnDestroy() override;
+    bool OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult) override;
+    void OnUnhandledException(const wchar_t* pszWhere) noexcept override;
+
+private:
+    bool IsInControl(HWND hWnd) const;
+    void SetSilent(bool bSilent);
+    void CloseBrowser();
+
+    CComPtr<CBrowserSite> m_pSite;
+    bool m_bInitialised = false;
+    bool m_bBlockPopups = true;
+    bool m_bUserRequestedWindow = false;
+    ULONGLONG m_ullLastClick = 0;
+    bool m_bBackEnabled = false;
+    bool m_bForwardEnabled = false;
+    int m_nProgress = -1;
+    CString m_strTitle;
+    CString m_strStatusText;
+};
