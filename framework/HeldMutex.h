@@ -21,6 +21,7 @@ public:
     BOOL Create(const wchar_t* pszName)
     {
         Release();
+        SetLastError(ERROR_SUCCESS);  // a new mutex need not clear it
         m_hMutex.reset(CreateMutexW(nullptr, TRUE, pszName));
         m_bOwned = m_hMutex.valid() && GetLastError() != ERROR_ALREADY_EXISTS;
         return m_hMutex.valid() ? TRUE : FALSE;
