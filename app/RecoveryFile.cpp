@@ -1,6 +1,7 @@
 #include "app/RecoveryFile.h"
 
 #include <string>
+#include <vector>
 
 #include "app/Logger.h"
 #include "framework/StdioFile.h"
@@ -59,6 +60,11 @@ const CSectionSpec kSetSections[] = {
     {kHistoryHeader, kCookiesHeader, &CRecoverySnapshot::history},
 };
 
+bool IsHeader(const std::string& line)
+{
+    return line.size() >= 2 && line.front() == '[' && line.back() == ']';
+}
+
 std::string Encode(const CString& entry)
 {
     return entry.ToUtf8();
@@ -83,7 +89,7 @@ void WriteSet(CStdioFile& file, const char* pszHeader, const CStringSet& set)
 
 BOOL CRecoveryFile::Write(const CString& strPath, const CRecoverySnapshot& snapshot)
 {
-    const CString tempPath = strPath + L".tmp";
+    const CString tempPath = TempPathOf(strPath);
     DeleteFileW(tempPath);
     try {
         {
@@ -95,6 +101,9 @@ BOOL CRecoveryFile::Write(const CString& strPath, const CRecoverySnapshot& snaps
                 return FALSE;
             }
             file.WriteLine(kUtf8Marker);
+            if (!snapshot.historyUnscanned.IsEmpty()) {
+                WriteSet(file, kUnscannedHistoryHeader, snapshot.historyUnscanned);
+            }
             WriteSet(file, kFlashHeader, snapshot.flash);
             WriteSet(file, kJavaHeader, snapshot.java);
             WriteSet(file, kHistoryHeader, snapshot.history);
@@ -157,10 +166,21 @@ CRecoverySnapshot CRecoveryFile::Parse(const std::string& content)
     bool bUtf8 = false;
     std::string line;
     bool bMore = false;
+    bool bUnscanned = false;
+    std::vector<std::string> unscanned;
     while ((bMore = lines.Next(line)) && line != kFlashHeader) {
         if (line == kUtf8Marker) {
             bUtf8 = true;
+        } else if (line == kUnscannedHistoryHeader) {
+            bUnscanned = true;
+        } else if (IsHeader(line)) {
+            bUnscanned = false;  // a section of an earlier version
+        } else if (bUnscanned) {
+            unscanned.push_back(line);
         }
+    }
+    for (const std::string& store : unscanned) {
+        result.historyUnscanned.Add(Decode(store, bUtf8));
     }
     for (const CSectionSpec& section : kSetSections) {
         CStringSet& set = result.*section.pSet;

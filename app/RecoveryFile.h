@@ -8,12 +8,15 @@
 
 // What a session must preserve, as the recovery file carries it: the Flash
 // and Java start sets, the history URLs and the cookie records (each cookie
-// record holds three line breaks and takes four lines in the file).
+// record holds three line breaks and takes four lines in the file), and the
+// history stores that could not be read when the snapshot was taken, which
+// the clean-up must leave alone since what they held is unknown.
 struct CRecoverySnapshot {
     CStringSet flash;
     CStringSet java;
     CStringSet history;
     CStringSet cookies;
+    CStringSet historyUnscanned;
 };
 
 // The recovery file "recovery.lck": text lines ended by CR LF, the sections
@@ -27,6 +30,12 @@ public:
     // readers that predate it skip it with everything else before the first
     // section.
     static constexpr const char* kUtf8Marker = "[Encoding UTF-8]";
+    // Also before "[Flash Cookies]", after the marker, and only when there
+    // is an entry: one line per history store left unread.
+    static constexpr const char* kUnscannedHistoryHeader = "[Unscanned History]";
+
+    // The temporary file a write goes through: the path followed by ".tmp".
+    static CString TempPathOf(const CString& strPath) { return strPath + L".tmp"; }
 
     // Writes the snapshot to a temporary file beside the path and moves it
     // over the path only once it is complete, so that a failed write never
@@ -41,7 +50,8 @@ public:
 
     // The reading rules applied to a whole file's bytes: lines end at LF
     // (a CR before it is dropped); everything before the first
-    // "[Flash Cookies]" is skipped; a section ends at the next section's
+    // "[Flash Cookies]" is skipped but the encoding marker and the unscanned
+    // history stores; a section ends at the next section's
     // header; cookie records are groups of four lines, a short last group
     // is dropped.
     static CRecoverySnapshot Parse(const std::string& content);

@@ -24,6 +24,9 @@ public:
 
     // The URLs present at the start; the recovery file writes and reloads it.
     CStringSet& GetSnapshot() { return m_snapshot; }
+    // The stores the snapshot could not read, which the clean-up leaves
+    // alone; the recovery file carries them too.
+    CStringSet& GetUnscannedFiles() { return m_unscannedFiles; }
 
 private:
     CStringSet m_snapshot;

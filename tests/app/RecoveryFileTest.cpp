@@ -68,6 +68,30 @@ TEST(RecoveryFile, EveryEntryRoundTripsWhateverItsCharacters)
     EXPECT_TRUE(back.cookies == snapshot.cookies);
 }
 
+TEST(RecoveryFile, UnreadHistoryStoresTravelWhereEarlierReadersSkip)
+{
+    CTempFolder folder;
+    const CString path = folder / L"recovery.lck";
+    CRecoverySnapshot snapshot;
+    snapshot.history = Set({L"Visited: u@http://a/"});
+    snapshot.historyUnscanned = Set({L"C:\\Users\\\u00e9\\History.IE5\\index.dat"});
+    ASSERT_TRUE(CRecoveryFile::Write(path, snapshot));
+    const std::string content = ReadTestFile(path);
+    EXPECT_EQ(content.rfind("[Encoding UTF-8]\r\n[Unscanned History]\r\nC:\\Users\\\xc3\xa9\\History.IE5\\index.dat\r\n"
+                            "[Flash Cookies]\r\n",
+                            0),
+              0u);
+    const CRecoverySnapshot back = ReadBack(path);
+    EXPECT_EQ(back.historyUnscanned, snapshot.historyUnscanned);
+    EXPECT_EQ(back.history, snapshot.history);
+    EXPECT_TRUE(back.flash.IsEmpty());
+
+    // A section of an earlier version after it ends it.
+    const CRecoverySnapshot old = CRecoveryFile::Parse("[Unscanned History]\r\nC:\\h.dat\r\n[ActiveX Controls]\r\n{X}\r\n"
+                                                       "[Flash Cookies]\r\n");
+    EXPECT_EQ(old.historyUnscanned, Set({L"C:\\h.dat"}));
+}
+
 TEST(RecoveryFile, ReadsNarrowFilesOfEarlierVersions)
 {
     CTempFolder folder;

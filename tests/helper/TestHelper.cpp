@@ -32,16 +32,34 @@
 //       looks it up again; signals ready and ends with 0 when every step
 //       did what the URL cache promises, else with the number of the step
 //       that failed (11 to 14)
+//   session <application-data folder> <script>
+//       does what a browsing start does before its first window: the
+//       cleaners' snapshots of the user's stores, the recovery file in the
+//       folder's "Nulvane" (exit code 5 when it cannot be written) and the
+//       cookie removal; then leaves the traces the script names, as the
+//       browsing would. Script lines, UTF-8, tab-separated:
+//         cache <url> | cookie <url> <name> <value> | history <url> |
+//         file <path> <content>
+//       Tests end it with TerminateProcess: a session that never cleaned up.
+//   recover <application-data folder> <silent|switch> <log output>
+//       a later start's recovery clean-up, silent or as after the recovery
+//       switch; writes every log line to the output (UTF-8) and ends with 0
+//       when the recovery file was loaded and is gone, 1 when it was loaded
+//       and stays, 2 when there was none to load
 #include <windows.h>
 #include <wininet.h>
 
 #include <cwchar>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/Logger.h"
+#include "app/MSDIApp.h"
 #include "framework/Handles.h"
 #include "framework/String.h"
 #include "shell/DefaultBrowser.h"
+#include "tests/stores/UrlCacheSeed.h"
 
 namespace {
 
@@ -142,6 +160,104 @@ int RoundTripHistoryEntry(const wchar_t* key)
     return 0;
 }
 
+std::vector<CString> SplitTabs(const CString& line)
+{
+    std::vector<CString> fields;
+    int start = 0;
+    for (int tab; (tab = line.Find(L'\t', start)) >= 0; start = tab + 1) {
+        fields.push_back(line.Mid(start, tab - start));
+    }
+    fields.push_back(line.Mid(start));
+    return fields;
+}
+
+bool WriteWholeFile(const CString& path, const std::string& content)
+{
+    for (int slash = path.Find(L'\\', 3); slash >= 0; slash = path.Find(L'\\', slash + 1)) {
+        CreateDirectoryW(path.Left(slash), nullptr);
+    }
+    CHandle file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return file && WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
+           written == content.size();
+}
+
+bool RunTraceScript(const wchar_t* script)
+{
+    std::string bytes;
+    {
+        CHandle file(CreateFileW(script, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        char buffer[4096];
+        DWORD read = 0;
+        while (file && ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+            bytes.append(buffer, read);
+        }
+    }
+    std::istringstream lines(bytes);
+    for (std::string utf8; std::getline(lines, utf8);) {
+        const std::vector<CString> f = SplitTabs(CString::FromUtf8(utf8));
+        bool done = false;
+        if (f[0] == L"cache" && f.size() == 2) {
+            done = !AddCacheEntry(f[1], "session").IsEmpty();
+        } else if (f[0] == L"cookie" && f.size() == 4) {
+            done = AddCookie(f[1], f[2], f[3]);
+        } else if (f[0] == L"history" && f.size() == 2) {
+            done = AddHistoryEntry(f[1]);
+        } else if (f[0] == L"file" && f.size() == 3) {
+            done = WriteWholeFile(f[1], f[2].ToUtf8());
+        }
+        if (!done) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int RunSession(const wchar_t* appDataFolder, const wchar_t* script)
+{
+    CMSDIApp app;
+    app.SetAppDataFolder(appDataFolder);
+    app.GetTempInternetFiles().SetStartTime(CTime::GetCurrentTime());
+    if (!app.GetCookies().ReadCookies()) {
+        return 6;
+    }
+    (void)app.GetFlashSharedObjects().SnapshotSharedObjects(FALSE);
+    (void)app.GetJavaFiles().SnapshotCache();
+    app.GetHistory().ReadHistory();
+    if (!app.WriteRecoveryFile()) {
+        return 5;
+    }
+    CDeleter startupDeleter(TRUE, FALSE, FALSE);
+    if (!app.GetCookies().StartRemoval(&startupDeleter)) {
+        return 6;
+    }
+    app.GetCookies().WaitForBackgroundTask();
+    return RunTraceScript(script) ? 0 : 7;
+}
+
+void CollectLine(void* pContext, const CString& strLine)
+{
+    *static_cast<CString*>(pContext) += strLine + L"\n";
+}
+
+int RunRecovery(const wchar_t* appDataFolder, const wchar_t* mode, const wchar_t* output)
+{
+    CString log;
+    SetLogObserver(&CollectLine, &log);
+    CMSDIApp app;
+    app.SetAppDataFolder(appDataFolder);
+    const bool bSwitch = wcscmp(mode, L"switch") == 0;
+    const BOOL bLoaded = app.RunRecoveryCleanup(bSwitch ? FALSE : TRUE, bSwitch ? TRUE : FALSE);
+    SetLogObserver(nullptr, nullptr);
+    if (!WriteUtf8File(output, log)) {
+        return 5;
+    }
+    if (!bLoaded) {
+        return 2;
+    }
+    return GetFileAttributesW(app.GetRecoveryFile()) == INVALID_FILE_ATTRIBUTES ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -188,6 +304,15 @@ int wmain(int argc, wchar_t** argv)
         }
     } else if (wcscmp(command, L"url-cache-roundtrip") == 0 && argc >= 5) {
         const int code = RoundTripHistoryEntry(argv[4]);
+        SetEvent(ready.get());
+        return code;
+    } else if (wcscmp(command, L"session") == 0 && argc >= 6) {
+        const int code = RunSession(argv[4], argv[5]);
+        if (code != 0) {
+            return code;
+        }
+    } else if (wcscmp(command, L"recover") == 0 && argc >= 7) {
+        const int code = RunRecovery(argv[4], argv[5], argv[6]);
         SetEvent(ready.get());
         return code;
     } else if (wcscmp(command, L"exit") == 0 && argc >= 5) {
