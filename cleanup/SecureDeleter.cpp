@@ -45,6 +45,24 @@ void* AllocatePattern(SIZE_T cb)
     return VirtualAlloc(nullptr, cb, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
 }
 
+// Opens a file exclusively and reads its size; logs and returns an empty
+// handle on failure.
+CHandle OpenForOverwrite(const CString& strPath, DWORD dwAccess, DWORD dwFlags, LONGLONG& llSize)
+{
+    CHandle hFile(CreateFileW(strPath, dwAccess, 0, nullptr, OPEN_EXISTING, dwFlags, nullptr));
+    if (!hFile) {
+        LOG_ERROR(GetLastError(), L"Failed to open file %s", strPath.GetString());
+        return hFile;
+    }
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(hFile.get(), &size)) {
+        LOG_ERROR(GetLastError(), L"Failed to get the size of %s", strPath.GetString());
+        return CHandle();
+    }
+    llSize = size.QuadPart;
+    return hFile;
+}
+
 }  // namespace
 
 CSecureDeleter::CSecureDeleter() : CSecureDeleter(&AllocatePattern)
@@ -157,17 +175,11 @@ BOOL CSecureDeleter::OverwriteData(HANDLE hFile, LONGLONG llLength)
 
 BOOL CSecureDeleter::SecureDeleteFile(const CString& strPath)
 {
-    CHandle hFile(CreateFileW(strPath, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_WRITE_THROUGH, nullptr));
+    LONGLONG llSize = 0;
+    CHandle hFile = OpenForOverwrite(strPath, GENERIC_WRITE, FILE_FLAG_WRITE_THROUGH, llSize);
     if (!hFile) {
-        LOG_ERROR(GetLastError(), L"Failed to open file %s", strPath.GetString());
         return FALSE;
     }
-    LARGE_INTEGER size = {};
-    if (!GetFileSizeEx(hFile.get(), &size)) {
-        LOG_ERROR(GetLastError(), L"Failed to get the size of %s", strPath.GetString());
-        return FALSE;
-    }
-    const LONGLONG llSize = size.QuadPart;
     if (llSize > 0) {
         // The last byte first: should the run stop early, the file no
         // longer ends with its own data.
@@ -296,19 +308,14 @@ BOOL CSecureDeleter::SecureDeleteClusters(const CString& strPath)
     }
     const LONGLONG llClusterSize = static_cast<LONGLONG>(geometry.dwBytesPerSector) * geometry.dwSectorsPerCluster;
 
-    CHandle hFile(CreateFileW(strPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LONGLONG llFileSize = 0;
+    CHandle hFile = OpenForOverwrite(strPath, GENERIC_READ, FILE_ATTRIBUTE_NORMAL, llFileSize);
     if (!hFile) {
-        LOG_ERROR(GetLastError(), L"Failed to open file %s", strPath.GetString());
-        return FALSE;
-    }
-    LARGE_INTEGER size = {};
-    if (!GetFileSizeEx(hFile.get(), &size)) {
-        LOG_ERROR(GetLastError(), L"Failed to get the size of %s", strPath.GetString());
         return FALSE;
     }
 
     std::vector<CDiskRun> runs;
-    const MapResult result = ReadClusterMap(hFile.get(), strPath, size.QuadPart, llClusterSize, geometry, runs);
+    const MapResult result = ReadClusterMap(hFile.get(), strPath, llFileSize, llClusterSize, geometry, runs);
     if (result == MapResult::Failed) {
         return FALSE;
     }

@@ -97,21 +97,8 @@ BOOL CTempInternetFiles::DeleteSessionFiles()
             LOG_MESSAGE(L"Temporary Internet Files cleanup interrupted");
             return FALSE;
         }
-        if (IsKeptInCacheFolder(strPath)) {
-            continue;
-        }
-        if (m_pDeleter == nullptr) {
-            LOG_MESSAGE(L"deleter is null");
-            continue;
-        }
-        if (strPath.Find(kUpgradeProgramName) >= 0) {
-            LOG_MESSAGE(L"CTempInternetFiles::RunBackgroundTask() deleting file, ignoring result as is NulvaneUpgrade");
-            (void)m_pDeleter->DeleteFile(strPath);
-        } else {
-            LOG_MESSAGE(L"CTempInternetFiles::RunBackgroundTask() deleting file");
-            if (!m_pDeleter->DeleteFile(strPath)) {
-                bResult = FALSE;
-            }
+        if (!DeleteListedFile(strPath)) {
+            bResult = FALSE;
         }
     }
     return bResult;
@@ -131,18 +118,26 @@ void CTempInternetFiles::DeleteUpgradeFiles()
         if (m_pDeleter != nullptr && strPath.Find(kUpgradeProgramName) < 0) {
             continue;
         }
-        if (IsKeptInCacheFolder(strPath)) {
-            continue;
-        }
-        if (m_pDeleter == nullptr) {
-            LOG_MESSAGE(L"deleter is null");
-            continue;
-        }
-        if (strPath.Find(kUpgradeProgramName) >= 0) {
-            LOG_MESSAGE(L"CTempInternetFiles::RunBackgroundTask() deleting file, ignoring result as is NulvaneUpgrade");
-            (void)m_pDeleter->DeleteFile(strPath);
-        }
+        (void)DeleteListedFile(strPath);
     }
+}
+
+BOOL CTempInternetFiles::DeleteListedFile(const CString& strPath)
+{
+    if (IsKeptInCacheFolder(strPath)) {
+        return TRUE;
+    }
+    if (m_pDeleter == nullptr) {
+        LOG_MESSAGE(L"deleter is null");
+        return TRUE;
+    }
+    if (strPath.Find(kUpgradeProgramName) >= 0) {
+        LOG_MESSAGE(L"CTempInternetFiles::RunBackgroundTask() deleting file, ignoring result as is NulvaneUpgrade");
+        (void)m_pDeleter->DeleteFile(strPath);
+        return TRUE;
+    }
+    LOG_MESSAGE(L"CTempInternetFiles::RunBackgroundTask() deleting file");
+    return m_pDeleter->DeleteFile(strPath);
 }
 
 BOOL CTempInternetFiles::RunBackgroundTask()

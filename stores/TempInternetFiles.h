@@ -31,6 +31,10 @@ private:
     // Deletes every upgrade program left in the cache folder, whatever its
     // time; never fails the task.
     void DeleteUpgradeFiles();
+    // One listed file of the cache folder: files the cache keeps and the
+    // upgrade program (whose result is ignored) never fail; FALSE only when
+    // another file could not be deleted.
+    [[nodiscard]] BOOL DeleteListedFile(const CString& strPath);
 
     CString m_strCacheFolder;
     CTime m_timeStart;
