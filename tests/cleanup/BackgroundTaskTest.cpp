@@ -110,7 +110,7 @@ DWORD ExitCodeOf(HANDLE hThread)
 
 }  // namespace
 
-TEST(BackgroundTask, ANeverStartedTaskHasNothingToStopOrWaitFor)
+TEST(BackgroundTask, ANeverStartedTaskHasNothingToStopOrWaitForAndADirectRunIsNeverAborted)
 {
     CScriptedTask task({TRUE});
     EXPECT_FALSE(task.StopBackgroundTask(0));
@@ -120,6 +120,10 @@ TEST(BackgroundTask, ANeverStartedTaskHasNothingToStopOrWaitFor)
     EXPECT_TRUE(task.Waits().empty());
     EXPECT_FALSE(task.GetResult());
     EXPECT_EQ(task.m_nCalls, 0);
+
+    EXPECT_TRUE(task.RunBackgroundTask());
+    EXPECT_EQ(task.m_dwThreadId, GetCurrentThreadId());
+    EXPECT_FALSE(task.m_bSawAbortAtStart);
 }
 
 TEST(BackgroundTask, RunsOnItsOwnThreadAndLogsTheStart)
@@ -182,37 +186,31 @@ TEST(BackgroundTask, StopWithoutTimeOutAsksTheRunToAbortAndWaits)
     EXPECT_FALSE(task.HasEvents());
 }
 
-TEST(BackgroundTask, StopWithTimeOutTerminatesARunThatIgnoresTheAbort)
+TEST(BackgroundTask, StopWithTimeOutTerminatesOnlyARunThatIgnoresTheAbort)
 {
-    CScriptedTask task({}, Behaviour::IgnoreAbort);
-    ASSERT_TRUE(task.StartBackgroundTask());
-    while (task.m_nCalls == 0) {
-        Sleep(1);
+    CScriptedTask deaf({}, Behaviour::IgnoreAbort);
+    CScriptedTask polite({}, Behaviour::PollAbort);
+    for (CScriptedTask* task : {&deaf, &polite}) {
+        ASSERT_TRUE(task->StartBackgroundTask());
+        while (task->m_nCalls == 0) {
+            Sleep(1);
+        }
     }
-    const HANDLE thread = task.DuplicateThreadHandle();
-    EXPECT_TRUE(task.StopBackgroundTask(250));
-    const std::vector<DWORD> slices = {100, 100, 50};
-    EXPECT_EQ(task.Waits(), slices);
+    HANDLE thread = deaf.DuplicateThreadHandle();
+    EXPECT_TRUE(deaf.StopBackgroundTask(250));
+    EXPECT_EQ(deaf.Waits(), (std::vector<DWORD>{100, 100, 50}));
     EXPECT_EQ(ExitCodeOf(thread), 0u) << "terminated threads end with code 0";
     CloseHandle(thread);
-    EXPECT_FALSE(task.m_bRunEnded);
-    EXPECT_FALSE(task.HasThreadObject());
-    EXPECT_FALSE(task.HasEvents());
-}
+    EXPECT_FALSE(deaf.m_bRunEnded);
+    EXPECT_FALSE(deaf.HasThreadObject());
+    EXPECT_FALSE(deaf.HasEvents());
 
-TEST(BackgroundTask, StopWithTimeOutDoesNotTerminateARunThatAborts)
-{
-    CScriptedTask task({}, Behaviour::PollAbort);
-    ASSERT_TRUE(task.StartBackgroundTask());
-    while (task.m_nCalls == 0) {
-        Sleep(1);
-    }
-    const HANDLE thread = task.DuplicateThreadHandle();
-    EXPECT_TRUE(task.StopBackgroundTask(5000));
-    EXPECT_TRUE(task.m_bSawAbort);
+    thread = polite.DuplicateThreadHandle();
+    EXPECT_TRUE(polite.StopBackgroundTask(5000));
+    EXPECT_TRUE(polite.m_bSawAbort);
     EXPECT_EQ(ExitCodeOf(thread), 1u);
     CloseHandle(thread);
-    EXPECT_LT(task.Waits().size(), 50u);
+    EXPECT_LT(polite.Waits().size(), 50u);
 }
 
 TEST(BackgroundTask, StartingARunningTaskFailsAndLeavesItAlone)
@@ -237,22 +235,24 @@ TEST(BackgroundTask, StartingARunningTaskFailsAndLeavesItAlone)
     EXPECT_TRUE(task.GetResult());
 }
 
-TEST(BackgroundTask, StartingAFinishedTaskReleasesTheOldWorkerAndRunsAgain)
+TEST(BackgroundTask, RestartingAFinishedTaskRunsOnANewWorkerWithAFreshResult)
 {
-    CScriptedTask task({TRUE, TRUE});
+    CScriptedTask task({TRUE, TRUE}, Behaviour::IgnoreAbort);
+    task.m_bRelease = true;
     ASSERT_TRUE(task.StartBackgroundTask());
     task.WaitForBackgroundTask();
-    const DWORD firstThread = task.m_dwThreadId;
+    EXPECT_TRUE(task.GetResult());
     const HANDLE oldThread = task.DuplicateThreadHandle();
 
+    task.m_bRelease = false;
     ASSERT_TRUE(task.StartBackgroundTask());
+    EXPECT_FALSE(task.GetResult());
+    task.m_bRelease = true;
     task.WaitForBackgroundTask();
     EXPECT_EQ(task.m_nCalls, 2);
     EXPECT_TRUE(task.GetResult());
     const HANDLE newThread = task.DuplicateThreadHandle();
     EXPECT_NE(GetThreadId(newThread), GetThreadId(oldThread));
-    EXPECT_NE(task.m_dwThreadId, 0u);
-    (void)firstThread;
     CloseHandle(oldThread);
     CloseHandle(newThread);
 }
@@ -268,31 +268,6 @@ TEST(BackgroundTask, WaitingUsesOneSecondSlices)
     EXPECT_EQ(waits[0], 1000u);
     EXPECT_EQ(waits[1], 1000u);
     EXPECT_TRUE(task.m_bRunEnded);
-}
-
-TEST(BackgroundTask, ResultIsResetByEveryStart)
-{
-    CScriptedTask task({TRUE}, Behaviour::IgnoreAbort);
-    ASSERT_TRUE(task.StartBackgroundTask());
-    task.m_bRelease = true;
-    task.WaitForBackgroundTask();
-    EXPECT_TRUE(task.GetResult());
-
-    task.m_bRelease = false;
-    ASSERT_TRUE(task.StartBackgroundTask());
-    EXPECT_FALSE(task.GetResult());
-    task.m_bRelease = true;
-    task.WaitForBackgroundTask();
-    EXPECT_TRUE(task.GetResult());
-}
-
-TEST(BackgroundTask, ADirectRunIsNeverAskedToAbort)
-{
-    CScriptedTask task({TRUE});
-    EXPECT_TRUE(task.RunBackgroundTask());
-    EXPECT_EQ(task.m_dwThreadId, GetCurrentThreadId());
-    EXPECT_FALSE(task.m_bSawAbortAtStart);
-    EXPECT_FALSE(task.IsBackgroundTaskRunning());
 }
 
 TEST(BackgroundTask, DestructionWaitsForTheRunningWorker)

@@ -130,27 +130,17 @@ TEST(SecureDeleterTest, LastByteFirstThenEachRangeWithItsThreePasses)
                                      W{0, 65536, 2}, W{65536, 1, 0}, W{65536, 1, 1}, W{65536, 1, 2}};
     EXPECT_EQ(deleter.m_writes, expected);
 
-    // An empty file is renamed and deleted with nothing written.
-    const CString empty = folder / L"empty.txt";
+    // An empty file is renamed through the alphabet, keeping its name's
+    // length, dots and folder, and deleted with nothing written.
+    const CString empty = folder / L"a.b.txt";
     WriteTestFile(empty, "");
     CObservedDeleter emptyDeleter;
     EXPECT_TRUE(emptyDeleter.SecureDelete(empty));
     EXPECT_TRUE(emptyDeleter.m_writes.empty());
-    EXPECT_EQ(emptyDeleter.m_names.size(), 26u);
-    EXPECT_TRUE(FolderEntries(folder.Path()).empty());
-}
-
-TEST(SecureDeleterTest, RenamesThroughTheAlphabetKeepingLengthDotsAndFolder)
-{
-    CTempFolder folder;
-    const CString file = folder / L"a.b.txt";
-    WriteTestFile(file, "x");
-    CObservedDeleter deleter;
-    ASSERT_TRUE(deleter.SecureDelete(file));
-    ASSERT_EQ(deleter.m_names.size(), 26u);
+    ASSERT_EQ(emptyDeleter.m_names.size(), 26u);
     for (int k = 0; k < 26; ++k) {
         const wchar_t c = static_cast<wchar_t>(L'A' + k);
-        EXPECT_EQ(deleter.m_names[k], folder / FormatString(L"%c.%c.%c%c%c", c, c, c, c, c));
+        EXPECT_EQ(emptyDeleter.m_names[k], folder / FormatString(L"%c.%c.%c%c%c", c, c, c, c, c));
     }
     EXPECT_TRUE(FolderEntries(folder.Path()).empty());
 }
@@ -190,7 +180,7 @@ TEST(SecureDeleterTest, FailedDeleteRenamesTheOverwrittenFileBack)
               1u);
 }
 
-TEST(SecureDeleterTest, FailedWriteStopsBeforeAnyRename)
+TEST(SecureDeleterTest, AFailedWriteOrPatternStopsBeforeAnyRename)
 {
     CTempFolder folder;
     const CString file = folder / L"partial.bin";
@@ -202,19 +192,15 @@ TEST(SecureDeleterTest, FailedWriteStopsBeforeAnyRename)
     EXPECT_EQ(deleter.m_writes.size(), 5u);
     EXPECT_TRUE(deleter.m_names.empty());
     EXPECT_EQ(log.MessagesContaining(L"Failed to overwrite file data - ").size(), 1u);
-}
 
-TEST(SecureDeleterTest, RefusesEveryFileWhenAPatternCannotBeAllocated)
-{
-    CTempFolder folder;
-    const CString file = folder / L"kept.txt";
-    WriteTestFile(file, "kept");
+    // Without its patterns the deleter refuses every file untouched.
     static int s_nCalls = 0;
-    CObservedDeleter deleter([](SIZE_T cb) -> void* {
+    CObservedDeleter unready([](SIZE_T cb) -> void* {
         return ++s_nCalls == 2 ? nullptr : VirtualAlloc(nullptr, cb, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     });
-    EXPECT_FALSE(deleter.SecureDelete(file));
-    EXPECT_TRUE(deleter.m_writes.empty() && deleter.m_names.empty());
+    WriteTestFile(file, "kept");
+    EXPECT_FALSE(unready.SecureDelete(file));
+    EXPECT_TRUE(unready.m_writes.empty() && unready.m_names.empty());
     EXPECT_EQ(ReadTestFile(file), "kept");
 }
 

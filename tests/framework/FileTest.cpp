@@ -7,7 +7,7 @@
 #include "tests/support/Printers.h"
 #include "tests/support/TestFiles.h"
 
-TEST(File, WritesReadsSeeksAndReportsItsLength)
+TEST(File, WritesReadsSeeksAndTruncatesOnlyWhenAsked)
 {
     CTempFolder folder;
     const CString path = folder / L"data.bin";
@@ -15,7 +15,6 @@ TEST(File, WritesReadsSeeksAndReportsItsLength)
         CFile file;
         ASSERT_TRUE(file.Open(path, CFile::modeCreate | CFile::modeReadWrite | CFile::shareDenyNone));
         file.Write("0123456789", 10);
-        EXPECT_EQ(file.GetLength(), 10u);
         EXPECT_EQ(file.GetPosition(), 10u);
         EXPECT_EQ(file.Seek(-4, CFile::end), 6u);
         char buf[8] = {};
@@ -25,27 +24,13 @@ TEST(File, WritesReadsSeeksAndReportsItsLength)
         file.Seek(2, CFile::begin);
         file.Write("ab", 2);
         file.SetLength(5);
-        file.Flush();
     }
     EXPECT_EQ(ReadTestFile(path), "01ab4");
+    EXPECT_EQ(CFile(path, CFile::modeCreate | CFile::modeNoTruncate | CFile::modeWrite).GetLength(), 5u);
+    EXPECT_EQ(CFile(path, CFile::modeCreate | CFile::modeWrite).GetLength(), 0u);
 }
 
-TEST(File, CreateTruncatesUnlessNoTruncateIsGiven)
-{
-    CTempFolder folder;
-    const CString path = folder / L"t.txt";
-    WriteTestFile(path, "existing");
-    {
-        CFile file(path, CFile::modeCreate | CFile::modeNoTruncate | CFile::modeWrite);
-        EXPECT_EQ(file.GetLength(), 8u);
-    }
-    {
-        CFile file(path, CFile::modeCreate | CFile::modeWrite);
-        EXPECT_EQ(file.GetLength(), 0u);
-    }
-}
-
-TEST(File, FailedOpenReportsCauseOsErrorAndPath)
+TEST(File, FailuresCarryCauseOsErrorAndPath)
 {
     CTempFolder folder;
     const CString missing = folder / L"missing.txt";
@@ -56,20 +41,21 @@ TEST(File, FailedOpenReportsCauseOsErrorAndPath)
     EXPECT_EQ(error.m_cause, CFileException::fileNotFound);
     EXPECT_EQ(error.m_lOsError, ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(error.m_strFileName, missing);
-
     wchar_t text[1024];
     EXPECT_TRUE(error.GetErrorMessage(text, 1024));
     EXPECT_NE(CString(text).Find(missing), -1);
+    // A message never runs past the caller's buffer.
+    wchar_t small[8];
+    wmemset(small, L'#', 8);
+    EXPECT_TRUE(error.GetErrorMessage(small, 8));
+    EXPECT_EQ(wcslen(small), 7u);
+    const CException plain;
+    EXPECT_FALSE(plain.GetErrorMessage(text, 16));
+    EXPECT_EQ(text[0], L'\0');
 
-    const CString badFolder = folder / L"no\\such\\dir\\x.txt";
-    EXPECT_FALSE(file.Open(badFolder, CFile::modeRead, &error));
+    EXPECT_FALSE(file.Open(folder / L"no\\such\\dir\\x.txt", CFile::modeRead, &error));
     EXPECT_EQ(error.m_cause, CFileException::badPath);
-}
-
-TEST(File, ConstructorAndOperationsThrowFileExceptions)
-{
-    CTempFolder folder;
-    EXPECT_THROW(CFile(folder / L"missing", CFile::modeRead), CFileException);
+    EXPECT_THROW(CFile(missing, CFile::modeRead), CFileException);
 
     const CString path = folder / L"w.txt";
     WriteTestFile(path, "abc");
@@ -83,21 +69,6 @@ TEST(File, ConstructorAndOperationsThrowFileExceptions)
         EXPECT_EQ(e.m_cause, CFileException::accessDenied);
         EXPECT_EQ(e.m_strFileName, path);
     }
-}
-
-TEST(File, ErrorMessageIsTruncatedToTheCallersBuffer)
-{
-    const CFileException error(CFileException::fileNotFound, ERROR_FILE_NOT_FOUND, L"C:\\some\\file.txt");
-    wchar_t small[8];
-    wmemset(small, L'#', 8);
-    EXPECT_TRUE(error.GetErrorMessage(small, 8));
-    EXPECT_EQ(wcslen(small), 7u);
-
-    const CException plain;
-    wchar_t text[16];
-    wmemset(text, L'#', 16);
-    EXPECT_FALSE(plain.GetErrorMessage(text, 16));
-    EXPECT_EQ(text[0], L'\0');
 }
 
 TEST(File, ShareModesAgainstAnotherProcess)
@@ -146,11 +117,13 @@ TEST(File, LockedRangesConflictBetweenHandles)
     EXPECT_THROW(second.UnlockRange(0, 1), CFileException);
 }
 
-TEST(StdioFile, ReadsLinesWithoutTheirEnds)
+TEST(StdioFile, ReadsLinesOfAnyLengthWithoutTheirEnds)
 {
     CTempFolder folder;
     const CString path = folder / L"lines.txt";
-    WriteTestFile(path, "first\r\n\r\nthird\nfourth\r\nlast without end");
+    // The long line spans the read buffer.
+    const std::string longLine(10000, 'q');
+    WriteTestFile(path, "first\r\n\r\nthird\n" + longLine + "\r\nlast without end");
     CStdioFile file;
     ASSERT_TRUE(file.Open(path, CFile::modeRead | CFile::shareDenyWrite));
     std::string line;
@@ -158,26 +131,10 @@ TEST(StdioFile, ReadsLinesWithoutTheirEnds)
     while (file.ReadString(line)) {
         lines.push_back(line);
     }
-    const std::vector<std::string> expected = {"first", "", "third", "fourth", "last without end"};
+    const std::vector<std::string> expected = {"first", "", "third", longLine, "last without end"};
     EXPECT_EQ(lines, expected);
     EXPECT_FALSE(file.ReadString(line));
     EXPECT_TRUE(line.empty());
-}
-
-TEST(StdioFile, LongLinesSpanTheReadBuffer)
-{
-    CTempFolder folder;
-    const CString path = folder / L"long.txt";
-    const std::string longLine(10000, 'q');
-    WriteTestFile(path, longLine + "\r\nend\r\n");
-    CStdioFile file;
-    ASSERT_TRUE(file.Open(path, CFile::modeRead));
-    std::string line;
-    ASSERT_TRUE(file.ReadString(line));
-    EXPECT_EQ(line, longLine);
-    ASSERT_TRUE(file.ReadString(line));
-    EXPECT_EQ(line, "end");
-    EXPECT_FALSE(file.ReadString(line));
 }
 
 TEST(StdioFile, WritesCrLfLineEnds)

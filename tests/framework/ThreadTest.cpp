@@ -26,11 +26,16 @@ TEST(Thread, SuspendedThreadRunsOnlyAfterResume)
 {
     g_runs = 0;
     CThread thread;
+    DWORD code = 0;
+    EXPECT_FALSE(thread.GetExitCode(&code));
+    EXPECT_FALSE(thread.HasEnded());
+    EXPECT_FALSE(thread.Resume());
+    EXPECT_EQ(thread.Wait(0), WAIT_FAILED);
+
     ASSERT_TRUE(thread.Create(&CountAndReturn, reinterpret_cast<void*>(uintptr_t{7}), true));
     EXPECT_NE(thread.GetId(), 0u);
     Sleep(50);
     EXPECT_EQ(g_runs, 0);
-    DWORD code = 0;
     EXPECT_TRUE(thread.GetExitCode(&code));
     EXPECT_EQ(code, STILL_ACTIVE);
     EXPECT_FALSE(thread.HasEnded());
@@ -54,15 +59,4 @@ TEST(Thread, TerminateEndsABlockedThreadWithTheGivenCode)
     DWORD code = 0;
     EXPECT_TRUE(thread.GetExitCode(&code));
     EXPECT_EQ(code, 42u);
-}
-
-TEST(Thread, AnEmptyThreadObjectAnswersNegatively)
-{
-    CThread thread;
-    DWORD code = 0;
-    EXPECT_FALSE(thread.IsCreated());
-    EXPECT_FALSE(thread.GetExitCode(&code));
-    EXPECT_FALSE(thread.HasEnded());
-    EXPECT_FALSE(thread.Resume());
-    EXPECT_EQ(thread.Wait(0), WAIT_FAILED);
 }

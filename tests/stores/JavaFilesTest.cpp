@@ -81,7 +81,17 @@ TEST(JavaFiles, TheRealPropertiesFileMovesTheCache)
 {
     const CString appData = AppData();
     EXPECT_EQ(CJavaFiles().GetCacheFolder(), appData + L"\\Sun\\Java\\Deployment\\cache");
-    EXPECT_TRUE(CJavaFiles(L"").GetCacheFolder().IsEmpty());
+
+    // Without an application data folder nothing is recorded or touched.
+    CJavaFiles none(L"");
+    EXPECT_TRUE(none.GetCacheFolder().IsEmpty());
+    CDeleter deleter(FALSE, FALSE, FALSE);
+    none.SetDeleter(&deleter);
+    EXPECT_FALSE(none.SnapshotCache());
+    EXPECT_TRUE(none.GetStartSet().IsEmpty());
+    CLogCapture noneLog;
+    EXPECT_TRUE(none.RunBackgroundTask());
+    EXPECT_TRUE(noneLog.HasMessage(L"CJavaFiles::RunBackgroundTask() end, 0 deleted"));
 
     CTempFolder moved;
     {
@@ -186,16 +196,4 @@ TEST(JavaFiles, FilesOfTheSessionGoAndThoseOfTheStartStayEvenWhenChanged)
     EXPECT_TRUE(FolderExists(cache));
     // A folder the session did not empty is not the clean-up's to remove.
     EXPECT_TRUE(FolderExists(cache + L"\\6.0\\12"));
-}
-
-TEST(JavaFiles, WithoutAnApplicationDataFolderNothingIsRecordedOrTouched)
-{
-    CJavaFiles none(L"");
-    CDeleter deleter(FALSE, FALSE, FALSE);
-    none.SetDeleter(&deleter);
-    EXPECT_FALSE(none.SnapshotCache());
-    EXPECT_TRUE(none.GetStartSet().IsEmpty());
-    CLogCapture log;
-    EXPECT_TRUE(none.RunBackgroundTask());
-    EXPECT_TRUE(log.HasMessage(L"CJavaFiles::RunBackgroundTask() end, 0 deleted"));
 }

@@ -91,11 +91,10 @@ TEST_F(TraceAudit, ListsWhatThePlatformsOwnCallsStored)
     EXPECT_NE(cookieFiles[0].find("\t2030-01-01T00:00:00.0000000Z"), std::string::npos) << cookieFiles[0];
 
     EXPECT_EQ(LinesContaining(lines, "cookieapi\thttp://audit-cookie.example/\tauditname=auditvalue").size(), 1u);
-    EXPECT_EQ(LinesContaining(lines, "urlcache\tcookie\tCookie:").size() >= 1, true);
+    EXPECT_FALSE(LinesContaining(lines, "urlcache\tcookie\tCookie:").empty());
     EXPECT_EQ(LinesContaining(lines, "urlcache\thistory\tVisited: user@http://audit-history.example/seen").size(), 1u);
 
     // The index files, read apart from the URL cache, hold the same records.
-    EXPECT_EQ(LinesContaining(lines, "indexdat\tcache:").size() > 0, true);
     EXPECT_EQ(LinesContaining(lines, "\tURL\thttp://audit-cache.example/page.txt\t").size(), 1u);
     EXPECT_EQ(LinesStartingWith(lines, "history\tVisited: user@http://audit-history.example/seen").size(), 1u);
 
@@ -130,24 +129,7 @@ TEST_F(TraceAudit, HashesFlashAndJavaFilesWithTheirTimes)
     EXPECT_TRUE(LinesContaining(lines, "urlcache\t").empty());
 }
 
-TEST_F(TraceAudit, OnlyReadsTheStores)
-{
-    const CString cacheUrl = L"http://audit-readonly.example/x.txt";
-    m_files.push_back(SeedCacheEntry(cacheUrl, "x"));
-    m_urls.push_back(cacheUrl);
-
-    const CString cacheIndex = SpecialFolder(CSIDL_INTERNET_CACHE) + L"\\Content.IE5\\index.dat";
-    const std::string before = ReadTestFile(cacheIndex);
-    ASSERT_FALSE(before.empty());
-    int code = -1;
-    const std::vector<std::string> first = RunTraceAudit(L"", &code);
-    EXPECT_EQ(code, 0);
-    const std::vector<std::string> second = RunTraceAudit(L"");
-    EXPECT_EQ(first, second);
-    EXPECT_EQ(ReadTestFile(cacheIndex), before);
-}
-
-TEST_F(TraceAudit, ADeletedEntryStaysVisibleAsAFreedRecord)
+TEST_F(TraceAudit, OnlyReadsTheStoresAndShowsADeletedEntryAsAFreedRecord)
 {
     // The platform frees a deleted entry's blocks but leaves its bytes: the
     // record is still a trace, and the audit must say it is a freed one.
@@ -155,16 +137,20 @@ TEST_F(TraceAudit, ADeletedEntryStaysVisibleAsAFreedRecord)
     m_files.push_back(SeedCacheEntry(url, "gone"));
     ASSERT_TRUE(DeleteUrlCacheEntryW(url)) << GetLastError();
 
-    const std::vector<std::string> lines = RunTraceAudit(L"urlcache indexdat");
+    const CString cacheIndex = SpecialFolder(CSIDL_INTERNET_CACHE) + L"\\Content.IE5\\index.dat";
+    const std::string before = ReadTestFile(cacheIndex);
+    ASSERT_FALSE(before.empty());
+    int code = -1;
+    const std::vector<std::string> lines = RunTraceAudit(L"", &code);
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(RunTraceAudit(L""), lines);
+    EXPECT_EQ(ReadTestFile(cacheIndex), before);
+
     EXPECT_TRUE(LinesContaining(lines, "urlcache\tcache\thttp://audit-deleted.example/").empty());
     const std::vector<std::string> records = LinesContaining(lines, "\thttp://audit-deleted.example/gone.txt\t");
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].rfind("indexdat\tcache:Content.IE5\\\\index.dat\tURL free\t", 0), 0u) << records[0];
-}
 
-TEST_F(TraceAudit, RefusesUnknownOptions)
-{
-    int code = 0;
     RunTraceAudit(L"--no-such-option", &code);
     EXPECT_EQ(code, 2);
 }
