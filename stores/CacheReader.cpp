@@ -160,21 +160,6 @@ BOOL CCacheReader::RemoveEntry(const CString& strLocalFile, const CString& strUr
     return FALSE;
 }
 
-BOOL CCacheReader::ReleaseUrl(const CString& strUrl)
-{
-    if (strUrl.IsEmpty() || DeleteUrlCacheEntryW(strUrl)) {
-        return TRUE;
-    }
-    const DWORD dwError = GetLastError();
-    // A locked entry is deleted by the cache once it is unlocked; until
-    // then its record must stay readable.
-    if (dwError == ERROR_SHARING_VIOLATION) {
-        LOG_MESSAGE(L"CCacheReader::ReleaseUrl the URL cache still holds %s; its record is kept", strUrl.GetString());
-        return FALSE;
-    }
-    return TRUE;
-}
-
 void CCacheReader::CleanIndexDatFiles()
 {
     LOG_MESSAGE(L"CCacheReader::CleanIndexDatFiles start");

@@ -20,12 +20,6 @@ public:
     // keeps its entry and counts as removed.
     [[nodiscard]] static BOOL RemoveEntry(const CString& strLocalFile, const CString& strUrl, CDeleter* pDeleter);
 
-    // Before an index record is overwritten in place: deletes the URL's
-    // entry through the cache, so that the cache's hash table no longer
-    // points at the record. FALSE when the cache still holds the entry
-    // (it is locked) and the record must stay.
-    [[nodiscard]] static BOOL ReleaseUrl(const CString& strUrl);
-
     // The fallback when the URL cache reports an internal error: edits the
     // cookie and Temporary Internet Files index files directly.
     virtual void CleanIndexDatFiles();

@@ -3,7 +3,6 @@
 #include <shlobj.h>
 
 #include "app/Logger.h"
-#include "stores/CacheReader.h"
 
 CString CCookiesIndexDat::GetCookiesFolder()
 {
@@ -32,17 +31,14 @@ BOOL CCookiesIndexDat::RemoveEntries()
     return bResult;
 }
 
-// As in the cache index, a record the URL cache still lists is deleted
-// through it first: an erased live cookie record would leave its hash slot
+// A cookie record the URL cache still indexes is deleted through it first
+// (see EraseRecord): an erased live record would leave its hash slot
 // behind, and the host's cookies could then never be stored again.
 BOOL CCookiesIndexDat::ProcessEntry(DWORD dwType, DWORD dwOffset, DWORD dwSize, CString strUrl, CString,
                                     CTime)
 {
-    if (dwType == IndexDat::kSignatureRedirect) {
-        return TRUE;
-    }
-    if (dwType != IndexDat::kSignatureUrl || CCacheReader::ReleaseUrl(strUrl)) {
-        RemoveEntry(dwOffset, dwSize);
+    if (dwType != IndexDat::kSignatureRedirect) {
+        (void)EraseRecord(dwType, dwOffset, dwSize, strUrl);
     }
     return TRUE;
 }

@@ -125,20 +125,13 @@ BOOL CHistoryIndexDat::ProcessEntry(DWORD dwType, DWORD dwOffset, DWORD dwSize, 
         }
         return TRUE;
     }
-    if (!bLive) {
-        // dwSize covers only the blocks that are still free.
-        RemoveEntry(dwOffset, dwSize);
+    // A deleted record is erased whatever its URL; dwSize then covers only
+    // the blocks that are still free.
+    if (bLive && m_pSnapshot->Contains(strUrl)) {
+        return TRUE;
+    }
+    if (EraseRecord(dwType, dwOffset, dwSize, strUrl)) {
         ++m_nErased;
-        return TRUE;
     }
-    if (m_pSnapshot->Contains(strUrl)) {
-        return TRUE;
-    }
-    if (dwType == kSignatureUrl) {
-        RemoveCacheEntry(dwOffset, dwSize, strUrl);
-    } else {
-        RemoveEntry(dwOffset, dwSize);
-    }
-    ++m_nErased;
     return TRUE;
 }

@@ -53,7 +53,7 @@ protected:
     // empty and the time is zero. dwSize is the record's size as far as it
     // lies inside the file and, for a record the cache has deleted (see
     // IsBlockAllocated), as far as its blocks are still free. Erase the
-    // record with RemoveEntry(dwOffset, dwSize).
+    // record with EraseRecord, which keeps the URL cache's index sound.
     virtual BOOL ProcessEntry(DWORD dwType, DWORD dwOffset, DWORD dwSize, CString strUrl, CString strLocalPath,
                               CTime timeLastAccess) = 0;
 
@@ -63,15 +63,18 @@ protected:
     // whose bitmap does not mark its own first hash table in use (damaged,
     // or made by hand) is taken to have every block in use.
     bool IsBlockAllocated(DWORD dwOffset) const;
-    // During a scan: erases a live "URL " record that the URL cache indexes
-    // under its URL. Erasing it in place alone would leave its hash slot
-    // pointing at zeros, and the cache could then neither find nor delete
-    // that URL when it is recorded again; so the entry is deleted through
-    // the cache first, which frees its slot and blocks, and what the cache
-    // leaves of the record is then zeroed, if it still holds that URL.
-    void RemoveCacheEntry(DWORD dwOffset, DWORD dwSize, const CString& strUrl);
+    // During a scan: erases a record handed to ProcessEntry so that the URL
+    // cache's own index stays sound, and returns whether it was erased. A
+    // "URL " record the cache still indexes is deleted through the cache
+    // first: zeroed alone, it would leave its hash slot pointing at zeros,
+    // and the cache could then neither find nor delete that URL when it is
+    // recorded again. Records the cache no longer indexes (freed by it,
+    // "LEAK", "REDR") are zeroed at once, without asking it. A record is kept
+    // when the cache holds its entry locked, or when another entry has
+    // taken its blocks meanwhile.
+    [[nodiscard]] BOOL EraseRecord(DWORD dwType, DWORD dwOffset, DWORD dwSize, const CString& strUrl);
     // The URL cache's own deletion of an entry by its key; TRUE when the
-    // cache deleted it. Tests replace it.
+    // cache deleted it, else FALSE with the last error set. Tests replace it.
     virtual BOOL DeleteCacheEntry(const CString& strUrl);
 
 private:

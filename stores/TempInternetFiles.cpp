@@ -124,6 +124,13 @@ void CTempInternetFiles::DeleteUpgradeFiles()
             LOG_MESSAGE(L"Temporary Internet Files cleanup (NulvaneUpgrade) interrupted");
             return;
         }
+        // Every file of the cache is listed here and nearly none is the
+        // upgrade program: the name is looked at before the file's
+        // attributes, which cost a call each (~40 us under Wine, 0.2 s at
+        // 5,000 cached files).
+        if (m_pDeleter != nullptr && strPath.Find(kUpgradeProgramName) < 0) {
+            continue;
+        }
         if (IsKeptInCacheFolder(strPath)) {
             continue;
         }

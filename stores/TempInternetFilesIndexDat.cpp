@@ -3,7 +3,6 @@
 #include <shlobj.h>
 
 #include "app/Logger.h"
-#include "stores/CacheReader.h"
 
 CString CTempInternetFilesIndexDat::GetCacheFolder()
 {
@@ -43,20 +42,16 @@ BOOL CTempInternetFilesIndexDat::RemoveEntries(CTime timeThreshold)
 // open) would be erased while the file stays behind, out of the cache's
 // reach.
 //
-// A live "URL " record is deleted through the URL cache before it is
-// overwritten. Overwritten while the cache's hash table still points at it,
-// it would break the URL for good: the cache matches hash slots by the
-// URL's hash alone, so a later visit of the same URL would be listed but
-// could neither be looked up nor deleted (ERROR_FILE_NOT_FOUND, seen under
-// Wine). Records the cache has already released ("LEAK" records and freed
-// "URL " records, which keep their bytes) answer ERROR_FILE_NOT_FOUND and
-// are erased at once.
+// A record the URL cache still indexes is deleted through the cache before
+// it is overwritten (see EraseRecord); one the cache has already released
+// (a "LEAK" record, or a "URL " record in blocks it has freed, which keeps
+// its bytes) is erased at once.
 BOOL CTempInternetFilesIndexDat::ProcessEntry(DWORD dwType, DWORD dwOffset, DWORD dwSize, CString strUrl,
                                               CString strLocalPath, CTime timeLastAccess)
 {
     LOG_MESSAGE(L"CTempInternetFilesIndexDat::ProcessEntry start for URL:%s, TagType: ", strUrl.GetString());
     if (dwType == IndexDat::kSignatureRedirect) {
-        RemoveEntry(dwOffset, dwSize);
+        (void)EraseRecord(dwType, dwOffset, dwSize, strUrl);
     } else if (timeLastAccess >= m_timeThreshold) {
         bool bFileGone = true;
         if (!strLocalPath.IsEmpty()) {
@@ -68,8 +63,8 @@ BOOL CTempInternetFilesIndexDat::ProcessEntry(DWORD dwType, DWORD dwOffset, DWOR
                 bFileGone = dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND;
             }
         }
-        if (bFileGone && (dwType != IndexDat::kSignatureUrl || CCacheReader::ReleaseUrl(strUrl))) {
-            RemoveEntry(dwOffset, dwSize);
+        if (bFileGone) {
+            (void)EraseRecord(dwType, dwOffset, dwSize, strUrl);
         }
     }
     LOG_MESSAGE(L"CTempInternetFilesIndexDat::ProcessEntry end");

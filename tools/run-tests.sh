@@ -10,7 +10,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-tests"
 
 packages="g++-mingw-w64-x86-64-posix mingw-w64-tools cmake ninja-build googletest
-wine wine64 xvfb xauth imagemagick libmsiecf-utils"
+wine wine64 fonts-wine xvfb xauth imagemagick libmsiecf-utils"
 
 missing=""
 for p in $packages; do

@@ -107,7 +107,7 @@ TEST_F(IndexDatAllocationTest, AnIndexedEntryIsDeletedThroughTheCacheBeforeWhatI
     {
         CRecordingParser parser([](CRecordingParser& p, const CSeenRecord& r) {
             if (r.dwOffset == CIndexDatImage::kRecordArea + 128) {
-                p.RemoveThroughCache(r);
+                (void)p.Erase(r);
             }
             return TRUE;
         });
@@ -127,7 +127,7 @@ TEST_F(IndexDatAllocationTest, AnIndexedEntryIsDeletedThroughTheCacheBeforeWhatI
         CLogCapture log;
         CRecordingParser parser([&](CRecordingParser& p, const CSeenRecord& r) {
             if (r.dwOffset == second) {
-                p.RemoveThroughCache(r);
+                (void)p.Erase(r);
             }
             return TRUE;
         });
@@ -142,7 +142,7 @@ TEST_F(IndexDatAllocationTest, AnIndexedEntryIsDeletedThroughTheCacheBeforeWhatI
         parser.OpenFile(m_path);
         EXPECT_TRUE(parser.IterateEntries(FALSE));
         parser.CloseFile();
-        EXPECT_TRUE(log.HasMessage(FormatString(L"CIndexDatParser::RemoveCacheEntry: the record of %s at 0x%08lX "
+        EXPECT_TRUE(log.HasMessage(FormatString(L"CIndexDatParser::EraseRecord: the record of %s at 0x%08lX "
                                                 L"changed; it is left as it is",
                                                 L"Visited: user@http://two/", second)));
     }
@@ -155,10 +155,66 @@ TEST_F(IndexDatAllocationTest, AnIndexedEntryIsDeletedThroughTheCacheBeforeWhatI
     image.WriteTo(m_path);
     CLogCapture log;
     const CScanOutcome scan = ScanFile(m_path, FALSE, [](CRecordingParser& p, const CSeenRecord& r) {
-        p.RemoveThroughCache(r);
+        (void)p.Erase(r);
         return TRUE;
     });
     EXPECT_EQ(scan.seen.size(), 2u);
     EXPECT_TRUE(SameBytes(ReadTestFile(m_path), std::string(image.Bytes()).replace(first, 512, 512, '\0')));
-    EXPECT_TRUE(log.MessagesContaining(L"RemoveCacheEntry").empty());
+    EXPECT_TRUE(log.MessagesContaining(L"EraseRecord").empty());
+}
+
+TEST_F(IndexDatAllocationTest, OnlyALiveUrlRecordIsDeletedThroughTheCacheAndALockedOneStays)
+{
+    CIndexDatImage image;
+    image.MarkBlocks(CIndexDatImage::kRecordArea, 1);
+    const DWORD live = image.AddUrl("URL ", 2, FileTimeOf(kT), 0, "http://live/");
+    image.MarkBlocks(live, 2);
+    // The cache deleted this one; it keeps an entry of the same URL elsewhere.
+    const DWORD freed = image.AddUrl("URL ", 2, FileTimeOf(kT), 0, "http://live/");
+    const DWORD leak = image.AddUrl("LEAK", 2, FileTimeOf(kT), 0, "http://leak/");
+    image.MarkBlocks(leak, 2);
+    const DWORD redirect = image.AddRecord("REDR", 1, 0x11111111);
+    image.MarkBlocks(redirect, 1);
+    const DWORD locked = image.AddUrl("URL ", 2, FileTimeOf(kT), 0, "http://locked/");
+    image.MarkBlocks(locked, 2);
+    const DWORD refused = image.AddUrl("URL ", 2, FileTimeOf(kT), 0, "http://refused/");
+    image.MarkBlocks(refused, 2);
+    image.WriteTo(m_path);
+
+    CLogCapture log;
+    std::vector<std::pair<DWORD, BOOL>> erased;
+    CRecordingParser parser([&](CRecordingParser& p, const CSeenRecord& r) {
+        erased.emplace_back(r.dwOffset, p.Erase(r));
+        return TRUE;
+    });
+    parser.m_deleteCacheEntry = [](const CString& strUrl) {
+        if (strUrl == L"http://locked/") {
+            SetLastError(ERROR_SHARING_VIOLATION);
+            return FALSE;
+        }
+        if (strUrl == L"http://refused/") {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        return TRUE;
+    };
+    parser.OpenFile(m_path);
+    EXPECT_TRUE(parser.IterateEntries(FALSE));
+    parser.CloseFile();
+
+    // Asked about the records it indexes, and about nothing else: not the
+    // freed copy, which would have deleted the live entry of its URL.
+    EXPECT_EQ(parser.m_deletedKeys, (std::vector<CString>{L"http://live/", L"http://locked/", L"http://refused/"}));
+    const std::vector<std::pair<DWORD, BOOL>> expected = {{live, TRUE},   {freed, TRUE},   {leak, TRUE},
+                                                          {redirect, TRUE}, {locked, FALSE}, {refused, TRUE}};
+    EXPECT_EQ(erased, expected);
+    std::string after = image.Bytes();
+    for (const auto& [at, size] : {std::pair{live, 256}, {freed, 256}, {leak, 256}, {redirect, 128}, {refused, 256}}) {
+        after.replace(at, size, size, '\0');
+    }
+    EXPECT_TRUE(SameBytes(ReadTestFile(m_path), after));
+    EXPECT_TRUE(log.HasMessage(L"CIndexDatParser::EraseRecord: the URL cache still holds http://locked/; its record is kept"));
+    EXPECT_EQ(log.MessagesContaining(L"CIndexDatParser::EraseRecord cannot delete http://refused/ through the URL cache")
+                  .size(),
+              1u);
 }

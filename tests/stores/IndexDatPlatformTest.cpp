@@ -12,6 +12,9 @@
 #include <set>
 
 #include "framework/Handles.h"
+#include "stores/CookiesIndexDat.h"
+#include "stores/TempInternetFilesIndexDat.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/ExternalReaders.h"
 #include "tests/stores/RecordingParser.h"
 #include "tests/stores/UrlCacheSeed.h"
@@ -73,6 +76,28 @@ std::map<CString, CString> ListFromFreshProcess(const CTempFolder& folder)
         }
     }
     return listed;
+}
+
+// An index step of a cleaner, with the deletions it asks of the URL cache
+// recorded.
+template <typename TIndex>
+class CAskingIndex : public TIndex {
+public:
+    std::multiset<CString> m_asked;
+
+protected:
+    BOOL DeleteCacheEntry(const CString& strUrl) override
+    {
+        m_asked.insert(strUrl);
+        return TIndex::DeleteCacheEntry(strUrl);
+    }
+};
+
+bool CacheHolds(const CString& strUrl)
+{
+    std::vector<BYTE> info(65536);
+    DWORD size = static_cast<DWORD>(info.size());
+    return GetUrlCacheEntryInfoW(strUrl, reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(info.data()), &size) != FALSE;
 }
 
 }  // namespace
@@ -213,4 +238,83 @@ TEST(IndexDatPlatform, TheUrlCacheSurvivesInPlaceErasure)
     EXPECT_TRUE(GetUrlCacheEntryInfoW(added, reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(info.data()), &size));
     survivors[added] = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(info.data())->lpszLocalFileName;
     EXPECT_EQ(ListFromFreshProcess(folder), survivors);
+}
+
+TEST(IndexDatPlatform, IndexStepsAskTheCacheOnlyAboutEntriesItStillHoldsAndKeepALockedOne)
+{
+    const CString tag = UniqueTag();
+    const CTime threshold = CTime::GetCurrentTime();
+    auto url = [&](const wchar_t* name) { return L"http://" + tag + L".ask.example/" + name; };
+    // An entry whose file is gone, one the cache has deleted, and one held
+    // locked (as a reader of its file would) whose file is gone too.
+    const CString gone = url(L"gone.html"), freed = url(L"freed.html"), locked = url(L"locked.html");
+    ASSERT_TRUE(DeleteFileW(AddCacheEntry(gone)));
+    ASSERT_FALSE(AddCacheEntry(freed).IsEmpty());
+    ASSERT_TRUE(DeleteUrlCacheEntryW(freed));
+    const CString lockedFile = AddCacheEntry(locked);
+    std::vector<BYTE> info(65536);
+    DWORD size = static_cast<DWORD>(info.size());
+    ASSERT_TRUE(RetrieveUrlCacheEntryFileW(locked, reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(info.data()), &size, 0))
+        << GetLastError();
+    ASSERT_TRUE(DeleteFileW(lockedFile));
+
+    CLogCapture log;
+    {
+        CAskingIndex<CTempInternetFilesIndexDat> index;
+        EXPECT_TRUE(index.RemoveEntries(threshold));
+        EXPECT_EQ(index.m_asked, (std::multiset<CString>{gone, locked}));
+    }
+    EXPECT_TRUE(log.HasMessage(L"CIndexDatParser::EraseRecord: the URL cache still holds " + locked +
+                               L"; its record is kept"));
+    std::string bytes = ReadTestFile(CacheStore().strIndex);
+    EXPECT_EQ(bytes.find(gone.ToAnsi()), std::string::npos);
+    EXPECT_EQ(bytes.find(freed.ToAnsi()), std::string::npos);
+    EXPECT_NE(bytes.find(locked.ToAnsi()), std::string::npos);
+    EXPECT_FALSE(CacheHolds(gone));
+    EXPECT_TRUE(CacheHolds(locked));
+
+    // Unlocked, the entry the cache was asked to delete goes.
+    EXPECT_TRUE(UnlockUrlCacheEntryFileW(locked, 0)) << GetLastError();
+    EXPECT_FALSE(CacheHolds(locked));
+    {
+        CAskingIndex<CTempInternetFilesIndexDat> index;
+        EXPECT_TRUE(index.RemoveEntries(threshold));
+        EXPECT_TRUE(index.m_asked.empty());
+    }
+    bytes = ReadTestFile(CacheStore().strIndex);
+    EXPECT_EQ(bytes.find(locked.ToAnsi()), std::string::npos);
+    // Every one of them can be cached, found and deleted again.
+    for (const CString& u : {gone, freed, locked}) {
+        ASSERT_FALSE(AddCacheEntry(u).IsEmpty());
+        EXPECT_TRUE(CacheHolds(u)) << u.ToUtf8();
+        EXPECT_TRUE(DeleteUrlCacheEntryW(u)) << u.ToUtf8();
+    }
+
+    // The cookie index after the cookie walk: the cache has deleted the
+    // entries, and is asked about none of them; one it still holds is
+    // deleted through it.
+    ASSERT_TRUE(AddCookie(L"http://" + tag + L".walked.example/", L"w", L"1"));
+    ASSERT_TRUE(AddCookie(L"http://" + tag + L".held.example/", L"h", L"1"));
+    std::multiset<CString> live;
+    for (const CUrlCacheEntry& e : EnumerateUrlCache()) {
+        if ((e.dwType & COOKIE_CACHE_ENTRY) == 0) {
+            continue;
+        }
+        if (e.strUrl.Find(tag + L".walked") >= 0) {
+            ASSERT_TRUE(DeleteUrlCacheEntryW(e.strUrl));
+        } else {
+            live.insert(e.strUrl);
+        }
+    }
+    {
+        CAskingIndex<CCookiesIndexDat> index;
+        EXPECT_TRUE(index.RemoveEntries());
+        EXPECT_EQ(index.m_asked, live);
+    }
+    bytes = ReadTestFile(CookieStore().strIndex);
+    EXPECT_EQ(bytes.find((tag + L".walked").ToAnsi()), std::string::npos);
+    EXPECT_EQ(bytes.find((tag + L".held").ToAnsi()), std::string::npos);
+    for (const CUrlCacheEntry& e : EnumerateUrlCache()) {
+        EXPECT_EQ(e.dwType & COOKIE_CACHE_ENTRY, 0u) << e.strUrl.ToUtf8();
+    }
 }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "cleanup/Deleter.h"
+#include "tests/stores/JavaDeployment.h"
 #include "tests/support/ExternalReaders.h"
 #include "tests/support/HelperProcess.h"
 #include "tests/support/LogCapture.h"
@@ -35,24 +36,6 @@ bool FolderExists(const CString& path)
 {
     const DWORD attributes = GetFileAttributesW(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-// Writes and, at the end, removes the real deployment.properties.
-class CDeploymentProperties {
-public:
-    explicit CDeploymentProperties(const std::string& text) { WriteTestFile(Path(), text); }
-    ~CDeploymentProperties() { DeleteFileW(Path()); }
-    static CString Path() { return AppData() + L"\\Sun\\Java\\Deployment\\deployment.properties"; }
-};
-
-// The way the Java control panel writes a Windows path into the file.
-std::string AsPropertyValue(const CString& path)
-{
-    std::string value;
-    for (char ch : path.ToAnsi()) {
-        value += ch == '\\' ? "\\\\" : ch == ':' ? "\\:" : std::string(1, ch);
-    }
-    return value;
 }
 
 }  // namespace

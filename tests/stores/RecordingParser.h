@@ -34,7 +34,7 @@ public:
     static BOOL EraseAll(CRecordingParser& parser, const CSeenRecord& r);
 
     bool Allocated(DWORD dwOffset) const { return IsBlockAllocated(dwOffset); }
-    void RemoveThroughCache(const CSeenRecord& r) { RemoveCacheEntry(r.dwOffset, r.dwSize, r.strUrl); }
+    BOOL Erase(const CSeenRecord& r) { return EraseRecord(r.dwType, r.dwOffset, r.dwSize, r.strUrl); }
 
     std::vector<CSeenRecord> m_seen;
     // Stands in for the URL cache's deletion when set; the keys it was
