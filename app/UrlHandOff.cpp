@@ -103,6 +103,12 @@ ATOM CUrlHandOff::PrepareUrl(const CString& strUrl, HANDLE hSharedMemory)
 
 BOOL CUrlHandOff::TakeUrl(ATOM atom, HANDLE hSharedMemory, CString& strUrl)
 {
+    // Below MAXINTATOM a value is an integer atom: no copy ever sends one,
+    // and the system would answer with a made-up "#n" for a URL.
+    if (atom < MAXINTATOM) {
+        LOG_MESSAGE(L"CUrlHandOff %u is no string atom", static_cast<unsigned>(atom));
+        return FALSE;
+    }
     std::vector<wchar_t> buffer(kAtomBufferChars, L'\0');
     SetLastError(ERROR_SUCCESS);
     const UINT nChars = GlobalGetAtomNameW(atom, buffer.data(), kAtomBufferChars);
@@ -112,8 +118,9 @@ BOOL CUrlHandOff::TakeUrl(ATOM atom, HANDLE hSharedMemory, CString& strUrl)
         LOG_ERROR(dwError, L"CUrlHandOff no URL in atom %u", static_cast<unsigned>(atom));
         return FALSE;
     }
-    strUrl = CString(buffer.data(), static_cast<int>(nChars));
-    if (strUrl != kUseSharedMemory) {
+    CString strText(buffer.data(), static_cast<int>(nChars));
+    if (strText != kUseSharedMemory) {
+        strUrl = strText;
         return TRUE;
     }
     CMappedView view = MapSharedMemory(hSharedMemory);
@@ -121,15 +128,16 @@ BOOL CUrlHandOff::TakeUrl(ATOM atom, HANDLE hSharedMemory, CString& strUrl)
         LOG_ERROR(GetLastError(), L"CUrlHandOff cannot map %s", kSharedMemoryName);
         return FALSE;
     }
-    if (!ReadFromView(view.get(), kSharedMemoryBytes, strUrl)) {
+    if (!ReadFromView(view.get(), kSharedMemoryBytes, strText)) {
         LOG_MESSAGE(L"CUrlHandOff %s holds no terminated URL", kSharedMemoryName);
         return FALSE;
     }
     // Read once: a later hand-off that fails to write finds nothing stale.
     *static_cast<wchar_t*>(view.get()) = L'\0';
-    if (strUrl.IsEmpty()) {
+    if (strText.IsEmpty()) {
         LOG_MESSAGE(L"CUrlHandOff %s holds an empty URL", kSharedMemoryName);
         return FALSE;
     }
+    strUrl = strText;
     return TRUE;
 }

@@ -31,7 +31,8 @@ public:
 
     // The receiving side: the URL that the atom names, the atom deleted.
     // FALSE (logged) when the atom names nothing readable, or names the
-    // mapping and the mapping holds no terminated URL.
+    // mapping and the mapping holds no terminated URL; strUrl is then left
+    // as it was.
     [[nodiscard]] static BOOL TakeUrl(ATOM atom, HANDLE hSharedMemory, CString& strUrl);
 
     // The text and its zero put at the start of a view of cbView bytes, cut
