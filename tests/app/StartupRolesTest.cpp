@@ -117,6 +117,30 @@ TEST(StartupRoles, RegisterAndCleanupRunsEndWithZeroAndTouchOnlyTheirValues)
     EXPECT_NE(user.ReadString(L"Software\\Microsoft\\FTP", L"Use Web Based FTP", strFtp), ERROR_SUCCESS);
 }
 
+TEST(StartupRoles, TheCleanupGateIsWaitedForWhileAnotherProgramHoldsItAndOnlyPassedThrough)
+{
+    PrepareForBrowsingStart();
+    CTempFolder work;
+    const wchar_t* const pszGate = L"6176ED1D-8863-40ca-AB73-2AA541FB9DC8";
+    CHelperProcess holder;
+    ASSERT_TRUE(holder.Start(CString(L"own-mutex ") + pszGate));
+    CProgramProcess cleanup;
+    ASSERT_TRUE(cleanup.Start(L"--cleanup --silentcleanup", work / L"gate.log"));
+    ASSERT_TRUE(cleanup.WaitForLog("CMSDIApp::WaitForCleanupGate waiting for", 30000)) << cleanup.Log();
+    EXPECT_EQ(cleanup.WaitForExit(1000), -1) << "the run went on while the gate was held";
+    EXPECT_EQ(holder.Stop(), 0);
+    EXPECT_EQ(cleanup.WaitForExit(kExitTimeoutMs), 0) << cleanup.Log();
+    EXPECT_TRUE(Has(cleanup.Log(), "exiting as was either silent or recovery cleanup"));
+    // Passed through: the gate is left to whoever comes next.
+    EXPECT_FALSE(NamedMutexExists(pszGate));
+
+    // A free gate is not waited for at all.
+    CProgramProcess free;
+    ASSERT_TRUE(free.Start(L"--silentcleanup --cleanup", work / L"free.log"));
+    EXPECT_EQ(free.WaitForExit(kExitTimeoutMs), 0);
+    EXPECT_FALSE(Has(free.Log(), "WaitForCleanupGate waiting")) << free.Log();
+}
+
 TEST(StartupRoles, AFailedExitCleanupEndsWithTenAndTheNextRunFinishesIt)
 {
     PrepareForBrowsingStart();

@@ -159,6 +159,11 @@ TEST(TwoCopies, LaterStartsHandTheirUrlOverAndStartsDuringTheCleanupWaitTheirTur
     const std::string waitLog = waiting.Log();
     EXPECT_GE(Count(waitLog, "waiting for cleanup from other nulvane instance to complete"), 1u);
     EXPECT_NE(waitLog.find("opening the first window on " + afterUrl.ToUtf8() + "\n"), std::string::npos);
+    // The first copy's exit took its recovery file away: this start found
+    // none, and recorded its own session.
+    EXPECT_EQ(waitLog.find("RunRecoveryCleanup"), std::string::npos);
+    EXPECT_EQ(waitLog.find("the earlier session is not wiped yet"), std::string::npos);
+    EXPECT_NE(waitLog.find("CMSDIApp::WriteRecoveryFile end\n"), std::string::npos);
     // Its session began after the first one's was wiped and recorded anew.
     EXPECT_FALSE(UrlCacheHas(session));
     EXPECT_TRUE(UrlCacheHas(preSession));
@@ -169,6 +174,9 @@ TEST(TwoCopies, LaterStartsHandTheirUrlOverAndStartsDuringTheCleanupWaitTheirTur
     EXPECT_EQ(waiting.WaitForExit(kExitTimeoutMs), 0) << waiting.Log();
     EXPECT_NE(waiting.Log().find("Running cleanup in boss mode"), std::string::npos);
     EXPECT_FALSE(TestFileExists(UserRecoveryFile()));
+    // The data folder goes with its last file.
+    const CString recoveryFile = UserRecoveryFile();
+    EXPECT_FALSE(TestFileExists(recoveryFile.Left(recoveryFile.ReverseFind(L'\\'))));
     EXPECT_TRUE(UrlCacheHas(preSession));
     DeleteUrlCacheEntryW(preSession);
 }
