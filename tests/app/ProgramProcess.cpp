@@ -49,6 +49,7 @@ struct CWindowSearch {
     const wchar_t* pszClass;
     const wchar_t* pszTitle;
     HWND hFound;
+    std::vector<HWND>* pAll = nullptr;
 };
 
 BOOL CALLBACK MatchWindow(HWND hWnd, LPARAM lParam)
@@ -71,6 +72,10 @@ BOOL CALLBACK MatchWindow(HWND hWnd, LPARAM lParam)
         }
     }
     pSearch->hFound = hWnd;
+    if (pSearch->pAll != nullptr) {
+        pSearch->pAll->push_back(hWnd);
+        return TRUE;
+    }
     return FALSE;
 }
 
@@ -188,6 +193,14 @@ HWND CProgramProcess::WaitForWindow(const wchar_t* pszClass, DWORD dwTimeoutMs) 
     }
 }
 
+std::vector<HWND> CProgramProcess::Windows(const wchar_t* pszClass) const
+{
+    std::vector<HWND> windows;
+    CWindowSearch search = {m_dwProcessId, pszClass, nullptr, nullptr, &windows};
+    EnumWindows(&MatchWindow, reinterpret_cast<LPARAM>(&search));
+    return windows;
+}
+
 HWND CProgramProcess::WaitForDialog(const CString& strCaption, DWORD dwTimeoutMs) const
 {
     const DWORD dwStart = GetTickCount();
@@ -229,4 +242,14 @@ void PrepareForBrowsingStart()
     ASSERT_EQ(registry.WriteDword(pszKey, L"RI", 100), ERROR_SUCCESS);
     ASSERT_EQ(registry.WriteDword(pszKey, L"LastDefaultCheck", dwNow), ERROR_SUCCESS);
     ASSERT_EQ(registry.WriteDword(pszKey, L"CreatedShortcut", 1), ERROR_SUCCESS);
+}
+
+CLeftoverSessionWiper::~CLeftoverSessionWiper()
+{
+    if (TestFileExists(UserRecoveryFile())) {
+        CProgramProcess cleanup;
+        if (cleanup.Start(L"--silentcleanup", CString())) {
+            cleanup.WaitForExit(kKillTimeoutMs * 6);
+        }
+    }
 }

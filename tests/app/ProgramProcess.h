@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "framework/Handles.h"
 #include "framework/String.h"
@@ -37,6 +38,8 @@ public:
     // A visible top-level window of the process with the class; null when
     // none appeared in time.
     HWND WaitForWindow(const wchar_t* pszClass, DWORD dwTimeoutMs) const;
+    // Every visible top-level window of the process with the class.
+    std::vector<HWND> Windows(const wchar_t* pszClass) const;
     // The dialog box (a message box) of the process with the caption.
     HWND WaitForDialog(const CString& strCaption, DWORD dwTimeoutMs) const;
 
@@ -60,5 +63,14 @@ CString UserRecoveryFile();
 // program running, no recovery file left, and the default-browser offer
 // already made this month, so that no question waits for an answer.
 void PrepareForBrowsingStart();
+// Declared before the test's processes, so that it goes after them: a test
+// that stopped half-way leaves no unwiped session for the next one.
+class CLeftoverSessionWiper {
+public:
+    CLeftoverSessionWiper() = default;
+    ~CLeftoverSessionWiper();
+    CLeftoverSessionWiper(const CLeftoverSessionWiper&) = delete;
+    CLeftoverSessionWiper& operator=(const CLeftoverSessionWiper&) = delete;
+};
 // Whether a named mutex exists in the session.
 bool NamedMutexExists(const wchar_t* pszName);

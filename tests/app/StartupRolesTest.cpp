@@ -68,6 +68,7 @@ void RunSilentCleanup(const CTempFolder& work, const wchar_t* pszLogName)
 TEST(StartupRoles, RegisterAndCleanupRunsEndWithZeroAndTouchOnlyTheirValues)
 {
     PrepareForBrowsingStart();
+    const CLeftoverSessionWiper wiper;
     CTempFolder work;
     const CRegistry user(HKEY_CURRENT_USER);
     const CRegistry machine(HKEY_LOCAL_MACHINE);
@@ -120,6 +121,7 @@ TEST(StartupRoles, RegisterAndCleanupRunsEndWithZeroAndTouchOnlyTheirValues)
 TEST(StartupRoles, TheCleanupGateIsWaitedForWhileAnotherProgramHoldsItAndOnlyPassedThrough)
 {
     PrepareForBrowsingStart();
+    const CLeftoverSessionWiper wiper;
     CTempFolder work;
     const wchar_t* const pszGate = L"6176ED1D-8863-40ca-AB73-2AA541FB9DC8";
     CHelperProcess holder;
@@ -144,6 +146,7 @@ TEST(StartupRoles, TheCleanupGateIsWaitedForWhileAnotherProgramHoldsItAndOnlyPas
 TEST(StartupRoles, AFailedExitCleanupEndsWithTenAndTheNextRunFinishesIt)
 {
     PrepareForBrowsingStart();
+    const CLeftoverSessionWiper wiper;
     CTempFolder work;
     const CString tag = UniqueTag();
     const CString javaFolder = AppDataFolder() + L"\\Sun\\Java\\Deployment\\cache\\6.0\\" + tag;
@@ -177,6 +180,7 @@ TEST(StartupRoles, AFailedExitCleanupEndsWithTenAndTheNextRunFinishesIt)
 TEST(StartupRoles, AKillAnywhereBetweenRecordAndWipeLeavesAFileTheNextRunWipesFrom)
 {
     PrepareForBrowsingStart();
+    const CLeftoverSessionWiper wiper;
     CTempFolder work;
     const CString tag = UniqueTag();
     const CString appData = AppDataFolder();

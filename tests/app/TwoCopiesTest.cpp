@@ -21,6 +21,7 @@ namespace {
 constexpr DWORD kWindowTimeoutMs = 60000;
 constexpr DWORD kExitTimeoutMs = 60000;
 constexpr DWORD kBossCommand = 32819;
+constexpr DWORD kNewWindowCommand = 57600;
 const std::string kHomePage = "http://www.nulvane.com/?v=1024";
 
 size_t Count(const std::string& text, const std::string& part)
@@ -80,6 +81,7 @@ void HandOver(const CTempFolder& work, CProgramProcess& running, const CString& 
 TEST(TwoCopies, LaterStartsHandTheirUrlOverAndStartsDuringTheCleanupWaitTheirTurn)
 {
     PrepareForBrowsingStart();
+    const CLeftoverSessionWiper wiper;
     CTempFolder work;
     const CString tag = UniqueTag();
     const CString preSession = L"http://" + tag + L".before.example/kept.html";
@@ -126,6 +128,34 @@ TEST(TwoCopies, LaterStartsHandTheirUrlOverAndStartsDuringTheCleanupWaitTheirTur
     // A clean-up switch while a copy browses is a hand-over too.
     HandOver(work, first, L"--silentcleanup", kHomePage, 5);
     EXPECT_TRUE(first.IsRunning());
+
+    // With a second window open, the newest one takes the URL: it comes
+    // back from the task bar, while the older one stays there.
+    ASSERT_TRUE(PostMessageW(hFrame, WM_COMMAND, kNewWindowCommand, 0));
+    HWND hNewest = nullptr;
+    for (const DWORD dwStart = GetTickCount(); hNewest == nullptr && GetTickCount() - dwStart < kWindowTimeoutMs;) {
+        for (const HWND hWnd : first.Windows(kFrameClass)) {
+            hNewest = hWnd != hFrame ? hWnd : hNewest;
+        }
+        Sleep(50);
+    }
+    ASSERT_NE(hNewest, nullptr) << first.Log();
+    ShowWindow(hFrame, SW_MINIMIZE);
+    ShowWindow(hNewest, SW_MINIMIZE);
+    ASSERT_TRUE(IsIconic(hFrame) && IsIconic(hNewest));
+    const std::string newestUrl = "http://" + tag.ToUtf8() + ".newest.example/";
+    HandOver(work, first, CString::FromUtf8(newestUrl), newestUrl, 6);
+    for (const DWORD dwStart = GetTickCount(); IsIconic(hNewest) && GetTickCount() - dwStart < 10000;) {
+        Sleep(50);
+    }
+    EXPECT_FALSE(IsIconic(hNewest));
+    EXPECT_TRUE(IsIconic(hFrame));
+    ASSERT_TRUE(PostMessageW(hNewest, WM_CLOSE, 0, 0));
+    for (const DWORD dwStart = GetTickCount(); IsWindow(hNewest) && GetTickCount() - dwStart < 10000;) {
+        Sleep(50);
+    }
+    ASSERT_FALSE(IsWindow(hNewest));
+    EXPECT_TRUE(first.IsRunning()) << "the session ended with a window left";
 
     // The session's own trace, then the last window closes.
     const CString session = L"http://" + tag + L".session.example/gone.html";
