@@ -7,12 +7,15 @@
 #include <utility>
 
 #include "app/CleanupDlg.h"
+#include "app/InstanceWnd.h"
 #include "app/LanguageManagerResource.h"
 #include "app/Logger.h"
 #include "app/RecoveryFile.h"
 #include "cleanup/CleanupManager.h"
 #include "cleanup/FileFinder.h"
 #include "cleanup/FileFinderOptions.h"
+#include "shell/MSDIThreadManager.h"
+#include "shell/ShellMessages.h"
 #include "widgets/MessageBox.h"
 
 namespace {
@@ -55,7 +58,13 @@ CMSDIApp::CMSDIApp(const CString& strStoresAppDataFolder)
 {
 }
 
-CMSDIApp::~CMSDIApp() = default;
+CMSDIApp::~CMSDIApp()
+{
+    // The window threads refer to the application and to the manager.
+    if (m_pThreadManager) {
+        m_pThreadManager->EndAllThreads();
+    }
+}
 
 CString CMSDIApp::GetUserAppDataFolder()
 {
@@ -79,8 +88,27 @@ BOOL CMSDIApp::HandleThreadMessage(const MSG& msg)
         return FALSE;
     }
     switch (msg.message) {
+    case WM_MSDI_THREAD_STARTED:
+    case WM_MSDI_THREAD_ENDING:
+        if (m_pThreadManager) {
+            m_pThreadManager->HandleThreadMessage(msg);
+        }
+        return TRUE;
+    case WM_MSDI_OPEN_URL:
+        // An atom is 16 bits: anything wider is no hand-off of ours.
+        if (msg.wParam <= 0xFFFF) {
+            OnOpenUrl(static_cast<ATOM>(msg.wParam));
+        }
+        return TRUE;
+    case WM_MSDI_SECURE_DELETE:
+        OnSecureDelete(msg.wParam);
+        return TRUE;
     case WM_MSDI_CLEANUP:
         OnCleanup(msg.wParam);
+        return TRUE;
+    case WM_MSDI_CLEANUP_CACHE:
+        LOG_MESSAGE(L"CMSDIApp::OnCleanupCache start");
+        LOG_MESSAGE(L"CMSDIApp::OnCleanupCache end");
         return TRUE;
     default:
         return FALSE;
@@ -175,6 +203,7 @@ void CMSDIApp::EndSession()
     LOG_MESSAGE(L"CMSDIApp::OnCleanup deleted language manager");
     LOG_MESSAGE(L"CMSDIApp::OnCleanup about to quit with exit code %s", FormatString(L"%d", nCode).GetString());
     m_bSessionEnded = TRUE;
+    m_nQuitCode = nCode;
     PostQuitMessage(nCode);
 }
 

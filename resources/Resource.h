@@ -10,6 +10,19 @@
 // Commands of the browser window that the application handles.
 #define ID_FILE_NEW 57600
 #define ID_FILE_OPEN 57601
+#define ID_APP_ABOUT 57664
+#define ID_APP_EXIT 57665
+#define ID_HOME 32815
+#define ID_BOSS 32819
+#define ID_BOSS_BUTTON 1085
+#define ID_MAKE_DEFAULT 32851
+#define ID_MAKE_DEFAULT_BUTTON 1089
+
+// The About box and its three texts.
+#define IDD_ABOUTBOX 100
+#define IDC_ABOUT_VERSION 1023
+#define IDC_ABOUT_BUILD_DATE 1024
+#define IDC_ABOUT_COPYRIGHT 1026
 
 // The open-address dialog of the Open command.
 #define IDD_OPEN_ADDRESS 218

@@ -106,8 +106,8 @@ TEST(LanguageTable, ShipsBothEnglishColumnsWithEveryKey)
     EXPECT_EQ(table.GetString(L"String ID"), L"String ID");
     EXPECT_EQ(table.GetString(L""), L"");
 
-    // Header, locale row and 47 text rows: the two spacer rows take no row.
-    EXPECT_EQ(table.GetCellCount(0), 49);
+    // Header, locale row and 48 text rows: the two spacer rows take no row.
+    EXPECT_EQ(table.GetCellCount(0), 50);
     // The second column keeps its name and locale only.
     EXPECT_EQ(table.GetCellCount(1), 2);
 
@@ -116,7 +116,7 @@ TEST(LanguageTable, ShipsBothEnglishColumnsWithEveryKey)
     EXPECT_EQ(table.GetString(L"MAXIMIZE"), L"Maximize");
     EXPECT_EQ(table.GetString(L"MINIMIZE"), L"Minimize");
     EXPECT_EQ(table.GetString(L"CLOSE"), L"Close");
-    EXPECT_EQ(table.GetCellCount(1), 49);
+    EXPECT_EQ(table.GetCellCount(1), 50);
 }
 
 TEST(LanguageTable, ChoosesTheColumnForTheUsersLanguage)

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/app/TraceView.h"
 #include "tests/stores/UrlCacheSeed.h"
 #include "tests/support/ExternalReaders.h"
 #include "tests/support/HelperProcess.h"
@@ -29,48 +30,6 @@ CString AppDataFolder()
     wchar_t path[MAX_PATH] = {};
     EXPECT_EQ(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path), S_OK);
     return path;
-}
-
-std::string Field(const std::string& line, int index)
-{
-    size_t start = 0;
-    for (int i = 0; i < index && start != std::string::npos; ++i) {
-        start = line.find('\t', start);
-        start = start == std::string::npos ? start : start + 1;
-    }
-    if (start == std::string::npos) {
-        return std::string();
-    }
-    const size_t end = line.find('\t', start);
-    return line.substr(start, end == std::string::npos ? std::string::npos : end - start);
-}
-
-// What must be the same after the session as before it. Left out: the file
-// names the cookie jar picks when a cookie is written again, and the index
-// records that the stores free and reuse on their own.
-std::multiset<std::string> StableView(const Lines& lines)
-{
-    std::multiset<std::string> view;
-    for (const std::string& line : lines) {
-        const std::string section = Field(line, 0);
-        if (section == "cookiefile") {
-            view.insert("cookiefile\t" + line.substr(line.find('\t', 11) + 1));
-        } else if (section == "urlcache" && Field(line, 1) == "cookie") {
-            view.insert("urlcache\tcookie\t" + Field(line, 2));
-        } else if (section == "indexdat") {
-            const std::string kind = Field(line, 2);
-            if (Field(line, 1).rfind("cookies:", 0) == 0) {
-                if (kind == "URL") {
-                    view.insert("indexdat\tcookies\t" + Field(line, 3));
-                }
-            } else if (kind == "URL" || kind == "LEAK") {
-                view.insert(line);
-            }
-        } else {
-            view.insert(line);
-        }
-    }
-    return view;
 }
 
 size_t CountContaining(const Lines& lines, const CString& text)
@@ -158,10 +117,9 @@ TEST(SessionRecovery, AKilledSessionIsWipedByTheNextStartDownToThePreSessionStor
     EXPECT_FALSE(TestFileExists(work / L"Nulvane"));
 
     const Lines after = RunTraceAudit(L"");
-    const std::multiset<std::string> wanted = StableView(before), got = StableView(after);
-    std::vector<std::string> lost, left;
-    std::set_difference(wanted.begin(), wanted.end(), got.begin(), got.end(), std::back_inserter(lost));
-    std::set_difference(got.begin(), got.end(), wanted.begin(), wanted.end(), std::back_inserter(left));
+    const CTraceDiff diff = CompareTraces(before, after);
+    const std::vector<std::string>& lost = diff.lost;
+    const std::vector<std::string>& left = diff.left;
     printf("recovery audit: %zu session traces seen after the kill, %zu lines before, %zu after the recovery; "
            "%zu lost, %zu left\n",
            nLeftByCrash, before.size(), after.size(), lost.size(), left.size());

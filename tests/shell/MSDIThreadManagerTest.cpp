@@ -149,11 +149,15 @@ TEST_F(ThreadManager, ClosingTheLastOfSeveralWindowsAsksForTheCleanUpOnce)
 
 TEST_F(ThreadManager, EndAllThreadsEndsSixtyFiveWindowsInTwoBatches)
 {
-    // Blank windows: each still hosts a real browser control.
+    // Blank windows: each still hosts a real browser control. One after
+    // another: 65 controls created at once on as many threads corrupted
+    // Wine's own native heap in 2 of 7 runs ("free(): unaligned chunk
+    // detected in tcache 2"); one at a time, 0 of 6. The ending is what is
+    // tested here, and it still ends them all at once.
     for (int i = 0; i < 65; ++i) {
         ASSERT_TRUE(manager.StartWindowThread(CString()));
+        ASSERT_TRUE(pump.PumpUntil([&] { return pump.Started() == i + 1; }, 30000));
     }
-    ASSERT_TRUE(pump.PumpUntil([&] { return pump.Started() == 65; }, 120000));
     std::vector<CHandle> threads;
     for (HWND hWnd : manager.GetMainWindows()) {
         threads.emplace_back(OpenWindowThread(hWnd));
