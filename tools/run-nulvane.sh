@@ -97,11 +97,13 @@ import -window root "$shot"
 
 echo "== closing the window (WM_CLOSE): the last window wipes the session"
 "$w" "$driver" close </dev/null
+t_close=$(date +%s%3N)
 sleep 1.5
 import -window root "$shot_cleanup" 2>/dev/null || true
 status=""
 for _ in $(seq 1 900); do
     if ! kill -0 "$nulvane_pid" 2>/dev/null; then
+        t_end=$(date +%s%3N)
         status=0
         wait "$nulvane_pid" || status=$?
         break
@@ -115,7 +117,8 @@ if [ -z "$status" ]; then
     kill -9 "$nulvane_pid_left" 2>/dev/null || true
     exit 1
 fi
-echo "== Nulvane ended with exit code $status"
+took=$(( t_end - t_close ))
+echo "== Nulvane ended with exit code $status, $(( took / 1000 )).$(( took % 1000 / 100 )) s after its window was asked to close"
 
 "$w" "$audit" >"$work/after.txt" </dev/null
 recovery="$(ls "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Nulvane/recovery.lck 2>/dev/null || true)"

@@ -51,6 +51,11 @@ nulvane_display_usable() {
 nulvane_prepare_prefix() {
     export WINEDEBUG="${WINEDEBUG:--all}"
     "$nulvane_root/cmake/wine-run.sh" cmd /c exit 0 </dev/null >/dev/null 2>&1
+    # Wine registers the TrueType fonts of its own font folder in no prefix:
+    # without Marlett, the caption buttons it draws show the letters 0, 2, r.
+    if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+        cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+    fi
     # The MIME database that the file deleter's media check reads.
     wine regsvr32 mshtml.dll </dev/null >/dev/null 2>&1
     # Xvfb runs no window manager. Wine would still hand windows to one and
