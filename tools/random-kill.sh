@@ -83,9 +83,13 @@ cd "$work"
 "$w" reg add 'HKCU\SOFTWARE\Nulvane' /v CreatedShortcut /t REG_DWORD /d 1 /f </dev/null >/dev/null 2>&1
 "$w" "$audit" >"$work/baseline.txt" </dev/null
 
-startup_ms=4000   # the longest a window took to appear so far
-cleanup_ms=8000   # the longest a clean-up after WM_CLOSE took so far
-total_left=0 total_lost=0 failed_runs=0 anomalies=0
+# The phases' lengths, measured as the campaign goes: the longest a window
+# took to appear, and the longest a clean-up took from WM_CLOSE to the end of
+# the process (measured on the normal restarts, which are never killed).
+startup_ms=4000
+cleanup_ms=8000
+cleanup_measured=no
+total_left=0 total_lost=0 failed_runs=0 anomalies=0 ended_count=0 before_record=0
 declare -A phase_count method_count
 t_begin=$(date +%s)
 
@@ -105,11 +109,19 @@ for run in $(seq 1 "$runs"); do
     note=""
 
     t0=$(now_ms)
-    "$w" "$exe" </dev/null >/dev/null 2>&1 &
+    # Started from a subshell that outlives it, so that the shell reports no
+    # "Killed" job; the subshell's only child is the Wine process.
+    ( "$w" "$exe" </dev/null >/dev/null 2>&1; exit $? ) &
     pid=$!
     if [ "$phase" = start-up ]; then
+        # Half of these land in the first quarter, where the snapshot is
+        # taken and the recovery file written (about the first second).
         delay=$(( RANDOM * 32768 + RANDOM ))
-        delay=$(( delay % startup_ms ))
+        if [ $(( RANDOM % 2 )) -eq 0 ]; then
+            delay=$(( delay % startup_ms ))
+        else
+            delay=$(( delay % (startup_ms / 4) ))
+        fi
         sleep_ms "$delay"
     else
         if ! "$w" "$driver" wait-window 60000 </dev/null >/dev/null; then
@@ -133,7 +145,7 @@ for run in $(seq 1 "$runs"); do
         case $method in
             wineserver) wineserver -k ;;
             taskkill) "$w" taskkill /F /IM Nulvane.exe </dev/null >/dev/null 2>&1 ;;
-            sigkill) kill -9 "$pid" ;;
+            sigkill) kill -9 $(pgrep -P "$pid") 2>/dev/null ;;
         esac
         killed=yes
     else
@@ -142,16 +154,11 @@ for run in $(seq 1 "$runs"); do
     wait_exit "$pid" 30
     code=$exit_code
     if [ "$killed" = no ]; then
-        # The clean-up finished before the kill: its length calibrates the
-        # next clean-up kills.
-        if [ "$phase" = clean-up ]; then
-            took=$(( $(now_ms) - t_close ))
-            [ $took -gt $cleanup_ms ] && cleanup_ms=$took
-        fi
+        ended_count=$(( ended_count + 1 ))
         note="$note ended-before-kill(exit=$code)"
     elif [ "$code" = none ]; then
         note="$note survived-kill"
-        kill -9 "$pid" 2>/dev/null
+        kill -9 $(pgrep -P "$pid") 2>/dev/null
         wineserver -k
     fi
     # No Nulvane process may outlive the kill, whatever the Wine process did.
@@ -160,6 +167,7 @@ for run in $(seq 1 "$runs"); do
     fi
     had_recovery=no
     [ -n "$(recovery_file)" ] && had_recovery=yes
+    [ "$killed" = yes ] && [ "$phase" = start-up ] && [ $had_recovery = no ] && before_record=$(( before_record + 1 ))
 
     # The next start: it must find the recovery file and wipe.
     if [ "$restart" = silentcleanup ]; then
@@ -170,14 +178,23 @@ for run in $(seq 1 "$runs"); do
     else
         "$w" "$exe" </dev/null >/dev/null 2>&1 &
         pid2=$!
+        t_close=""
         if "$w" "$driver" wait-window 120000 </dev/null >/dev/null; then
             "$w" "$driver" close </dev/null >/dev/null
+            t_close=$(now_ms)
         else
             note="$note restart-showed-no-window"
             import -window root "$work/run$run-restart.png" 2>/dev/null
         fi
         wait_exit "$pid2" 120
         code2=$exit_code
+        if [ -n "$t_close" ] && [ "$code2" = 0 ]; then
+            took=$(( $(now_ms) - t_close ))
+            if [ $cleanup_measured = no ] || [ $took -gt $cleanup_ms ]; then
+                cleanup_ms=$took
+                cleanup_measured=yes
+            fi
+        fi
     fi
     if [ "$code2" = none ]; then
         note="$note restart-did-not-end"
@@ -213,7 +230,9 @@ campaign=$("$w" "$driver" compare "$work/baseline.txt" - "$work/final.txt" --lis
 t_end=$(date +%s)
 echo
 echo "== random kills: $runs runs in $(( t_end - t_begin )) s (seed $seed)"
+echo "  longest start-up to window: $startup_ms ms; longest clean-up after WM_CLOSE: $cleanup_ms ms"
 echo "  kills by phase:   start-up ${phase_count[start-up]:-0}, browsing ${phase_count[browsing]:-0}, clean-up ${phase_count[clean-up]:-0}"
+echo "  kills before the recovery file was written: $before_record; runs that ended before the kill came: $ended_count"
 echo "  kills by method:  wineserver -k ${method_count[wineserver]:-0}, taskkill /F ${method_count[taskkill]:-0}, SIGKILL ${method_count[sigkill]:-0}"
 echo "  session traces left:       $total_left"
 echo "  pre-session traces lost:   $total_lost"
