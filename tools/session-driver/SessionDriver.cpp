@@ -210,6 +210,8 @@ int Compare(const wchar_t* before, const wchar_t* during, const wchar_t* after, 
     text += "  traces before the session:          " + std::to_string(summary.nBefore) + "\n";
     if (wcscmp(during, L"-") != 0) {
         text += "  traces the session added:           " + std::to_string(summary.nAdded) + "\n";
+        text += "  pre-session traces away meanwhile:  " + std::to_string(summary.nHidden) +
+                " (cookies set aside at the start, files the session overwrote)\n";
     }
     text += "  traces kept (before and after):     " + std::to_string(summary.nKept) + " of " +
             std::to_string(summary.nBefore) + "\n";

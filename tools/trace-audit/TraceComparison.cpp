@@ -62,6 +62,7 @@ CTraceSummary CTraceComparison::Compare(const std::vector<std::string>& before, 
     CTraceSummary summary;
     summary.nBefore = b.size();
     summary.nAdded = during.empty() ? 0 : Difference(d, b).size();
+    summary.nHidden = during.empty() ? 0 : Difference(b, d).size();
     summary.lost = Difference(b, a);
     summary.left = Difference(a, b);
     summary.nKept = b.size() - summary.lost.size();

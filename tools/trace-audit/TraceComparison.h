@@ -11,8 +11,11 @@
 // on their own.
 struct CTraceSummary {
     size_t nBefore = 0;
-    // Seen while the session ran and not before it; 0 without that listing.
+    // Seen while the session ran and not before it, and the reverse (the
+    // cookies the session starts without, files it overwrote); 0 without
+    // that listing.
     size_t nAdded = 0;
+    size_t nHidden = 0;
     size_t nKept = 0;
     std::vector<std::string> lost;  // before, not after
     std::vector<std::string> left;  // after, not before
