@@ -109,9 +109,10 @@ for run in $(seq 1 "$runs"); do
     note=""
 
     t0=$(now_ms)
-    # Started from a subshell that outlives it, so that the shell reports no
-    # "Killed" job; the subshell's only child is the Wine process.
-    ( "$w" "$exe" </dev/null >/dev/null 2>&1; exit $? ) &
+    # Started from a subshell that outlives it, with the subshell's report of
+    # a killed command silenced; the subshell's only child is the Wine
+    # process.
+    ( "$w" "$exe" </dev/null >/dev/null 2>&1; exit $? ) 2>/dev/null &
     pid=$!
     if [ "$phase" = start-up ]; then
         # Half of these land in the first quarter, where the snapshot is
