@@ -6,23 +6,12 @@
 #   tools/run-tests.sh [extra ctest arguments]
 set -eu
 
-root=$(cd "$(dirname "$0")/.." && pwd)
+. "$(dirname "$0")/wine-session.sh"
+root=$nulvane_root
 build="$root/build-tests"
 
-packages="g++-mingw-w64-x86-64-posix mingw-w64-tools cmake ninja-build googletest
-wine wine64 fonts-wine xvfb xauth imagemagick libmsiecf-utils"
-
-missing=""
-for p in $packages; do
-    dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
-done
-if [ -n "$missing" ]; then
-    echo "== installing:$missing"
-    sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null
-fi
+nulvane_install_missing g++-mingw-w64-x86-64-posix mingw-w64-tools cmake ninja-build googletest \
+    wine wine64 fonts-wine xvfb xauth imagemagick libmsiecf-utils
 
 echo "== building in $build"
 cmake -S "$root" -B "$build" -G Ninja \
@@ -30,43 +19,20 @@ cmake -S "$root" -B "$build" -G Ninja \
     -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j "$(nproc)"
 
-# A private display for the GUI tests. It must exist before the first Wine
-# process: a wineserver started without a display breaks every later window.
-work=$(mktemp -d /tmp/nulvane-tests.XXXXXX)
-xvfb_pid=""
+work=$(mktemp -d "${TMPDIR:-/tmp}/nulvane-tests.XXXXXX")
+nulvane_xvfb_pid=""
 cleanup() {
     WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+    [ -n "$nulvane_xvfb_pid" ] && kill "$nulvane_xvfb_pid" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
 
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-for _ in $(seq 1 100); do
-    [ -s "$work/display" ] && break
-    sleep 0.1
-done
-DISPLAY=":$(cat "$work/display")"
-export DISPLAY
-
+nulvane_start_xvfb "$work"
 export WINEPREFIX="$work/prefix"
 export WINEDEBUG=-all
 echo "== preparing Wine prefix $WINEPREFIX on display $DISPLAY"
-"$root/cmake/wine-run.sh" cmd /c exit 0 </dev/null >/dev/null 2>&1
-# The MIME database that the file deleter's media check reads.
-wine regsvr32 mshtml.dll </dev/null >/dev/null 2>&1
-# Xvfb runs no window manager. Wine would still hand windows to one and wait
-# up to 2 s, each time a window is hidden or destroyed, for it to confirm.
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1
-# The session that created the prefix keeps the service database locked, so
-# RpcSs cannot start in it and every COM call that needs it waits 10 s for it
-# ("Failed to start RpcSs service"): the shell tests took 295 s instead of
-# 15 s. The first test program starts a fresh session.
-wineserver -k
-wineserver -w
+nulvane_prepare_prefix
 
 echo "== running tests"
 cd "$build"
