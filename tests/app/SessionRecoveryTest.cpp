@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/app/TraceView.h"
+#include "tools/trace-audit/TraceComparison.h"
 #include "tests/stores/UrlCacheSeed.h"
 #include "tests/support/ExternalReaders.h"
 #include "tests/support/HelperProcess.h"
@@ -117,7 +117,7 @@ TEST(SessionRecovery, AKilledSessionIsWipedByTheNextStartDownToThePreSessionStor
     EXPECT_FALSE(TestFileExists(work / L"Nulvane"));
 
     const Lines after = RunTraceAudit(L"");
-    const CTraceDiff diff = CompareTraces(before, after);
+    const CTraceSummary diff = CTraceComparison::Compare(before, {}, after);
     const std::vector<std::string>& lost = diff.lost;
     const std::vector<std::string>& left = diff.left;
     printf("recovery audit: %zu session traces seen after the kill, %zu lines before, %zu after the recovery; "

@@ -15,7 +15,7 @@
 #include "framework/Registry.h"
 #include "shell/DefaultBrowser.h"
 #include "tests/app/ProgramProcess.h"
-#include "tests/app/TraceView.h"
+#include "tools/trace-audit/TraceComparison.h"
 #include "tests/stores/UrlCacheSeed.h"
 #include "tests/support/ExternalReaders.h"
 #include "tests/support/HelperProcess.h"
@@ -195,7 +195,7 @@ TEST(StartupRoles, AKillAnywhereBetweenRecordAndWipeLeavesAFileTheNextRunWipesFr
     ASSERT_TRUE(AddHistoryEntry(L"http://" + tag + L".before.example/page.html"));
     WriteTestFile(flashSite + L"game.swf\\state.sol", "score=10");
     WriteTestFile(javaFolder + L"applet.jar", "applet");
-    const CAuditLines before = RunTraceAudit(L"");
+    const std::vector<std::string> before = RunTraceAudit(L"");
     // Sessions start in a later second than anything above was written.
     const CTime seeded = CTime::GetCurrentTime();
     while (CTime::GetCurrentTime() <= seeded) {
@@ -247,7 +247,7 @@ TEST(StartupRoles, AKillAnywhereBetweenRecordAndWipeLeavesAFileTheNextRunWipesFr
         ASSERT_TRUE(TestFileExists(UserRecoveryFile()));
 
         RunSilentCleanup(work, FormatString(L"cleanup%d.log", nRun));
-        const CTraceDiff diff = CompareTraces(before, RunTraceAudit(L""));
+        const CTraceSummary diff = CTraceComparison::Compare(before, {}, RunTraceAudit(L""));
         printf("kill %s: %zu pre-session traces lost, %zu session traces left\n", point.pszName, diff.lost.size(),
                diff.left.size());
         for (const std::string& line : diff.lost) {
