@@ -1,6 +1,7 @@
 #include "tests/app/ProgramProcess.h"
 
 #include <shlobj.h>
+#include <wininet.h>
 
 #include <gtest/gtest.h>
 
@@ -9,7 +10,11 @@
 
 #include "framework/Registry.h"
 #include "framework/Time.h"
+#include "tests/stores/UrlCacheSeed.h"
+#include "tests/support/ExternalReaders.h"
+#include "tests/support/HelperProcess.h"
 #include "tests/support/TestFiles.h"
+#include "tools/trace-audit/TraceComparison.h"
 
 namespace {
 
@@ -177,20 +182,16 @@ bool CProgramProcess::WaitForLog(const std::string& text, DWORD dwTimeoutMs) con
     }
 }
 
-HWND CProgramProcess::WaitForWindow(const wchar_t* pszClass, DWORD dwTimeoutMs) const
+HWND CProgramProcess::WaitForWindow(const wchar_t* pszClass, DWORD dwTimeoutMs, const wchar_t* pszTitle) const
 {
-    const DWORD dwStart = GetTickCount();
-    for (;;) {
-        CWindowSearch search = {m_dwProcessId, pszClass, nullptr, nullptr};
-        EnumWindows(&MatchWindow, reinterpret_cast<LPARAM>(&search));
-        if (search.hFound != nullptr) {
-            return search.hFound;
-        }
-        if (!IsRunning() || GetTickCount() - dwStart > dwTimeoutMs) {
-            return nullptr;
-        }
-        Sleep(kPollMs);
-    }
+    CWindowSearch search = {m_dwProcessId, pszClass, pszTitle, nullptr};
+    WaitUntil(
+        [&] {
+            EnumWindows(&MatchWindow, reinterpret_cast<LPARAM>(&search));
+            return search.hFound != nullptr || !IsRunning();
+        },
+        dwTimeoutMs);
+    return search.hFound;
 }
 
 std::vector<HWND> CProgramProcess::Windows(const wchar_t* pszClass) const
@@ -201,27 +202,27 @@ std::vector<HWND> CProgramProcess::Windows(const wchar_t* pszClass) const
     return windows;
 }
 
-HWND CProgramProcess::WaitForDialog(const CString& strCaption, DWORD dwTimeoutMs) const
+bool WaitUntil(const std::function<bool()>& condition, DWORD dwTimeoutMs)
 {
-    const DWORD dwStart = GetTickCount();
-    for (;;) {
-        CWindowSearch search = {m_dwProcessId, L"#32770", strCaption.GetString(), nullptr};
-        EnumWindows(&MatchWindow, reinterpret_cast<LPARAM>(&search));
-        if (search.hFound != nullptr) {
-            return search.hFound;
-        }
-        if (!IsRunning() || GetTickCount() - dwStart > dwTimeoutMs) {
-            return nullptr;
+    for (const DWORD dwStart = GetTickCount(); !condition();) {
+        if (GetTickCount() - dwStart > dwTimeoutMs) {
+            return false;
         }
         Sleep(kPollMs);
     }
+    return true;
+}
+
+CString AppDataFolder()
+{
+    wchar_t szPath[MAX_PATH] = {};
+    EXPECT_EQ(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, szPath), S_OK);
+    return szPath;
 }
 
 CString UserRecoveryFile()
 {
-    wchar_t szPath[MAX_PATH] = {};
-    EXPECT_EQ(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, szPath), S_OK);
-    return CString(szPath) + L"\\Nulvane\\recovery.lck";
+    return AppDataFolder() + L"\\Nulvane\\recovery.lck";
 }
 
 bool NamedMutexExists(const wchar_t* pszName)
@@ -251,5 +252,55 @@ CLeftoverSessionWiper::~CLeftoverSessionWiper()
         if (cleanup.Start(L"--silentcleanup", CString())) {
             cleanup.WaitForExit(kKillTimeoutMs * 6);
         }
+    }
+}
+
+CUserTraces::CUserTraces(const wchar_t* pszFlashFolder)
+    : tag(UniqueTag()),
+      flashSite(AppDataFolder() + L"\\Macromedia\\Flash Player\\#SharedObjects\\" + pszFlashFolder + L"\\" + tag +
+                L".example\\"),
+      javaFolder(AppDataFolder() + L"\\Sun\\Java\\Deployment\\cache\\6.0\\" + tag + L"\\"),
+      shop(L"http://" + tag + L".shop.example/"),
+      page(L"http://" + tag + L".before.example/page.html")
+{
+    SetCookie(shop, L"basket=3" + CString(kExpiry));
+    SetCookie(shop + L"account/", L"user=ann" + CString(kExpiry));
+    EXPECT_FALSE(AddCacheEntry(page, "before").IsEmpty());
+    EXPECT_TRUE(AddHistoryEntry(page));
+    EXPECT_TRUE(AddHistoryEntry(L"http://" + tag + L".before.example/other.html"));
+    WriteTestFile(flashSite + L"game.swf\\state.sol", "score=10");
+    WriteTestFile(javaFolder + L"applet.jar", "applet");
+    m_before = RunTraceAudit(L"");
+    // A session's start is kept in seconds.
+    const CTime seeded = CTime::GetCurrentTime();
+    WaitUntil([&] { return CTime::GetCurrentTime() > seeded; }, 5000);
+}
+
+CUserTraces::~CUserTraces()
+{
+    DeleteUrlCacheEntryW(page);
+    DeleteUrlCacheEntryW(L"Visited: user@" + page);
+    DeleteUrlCacheEntryW(L"Visited: user@http://" + tag + L".before.example/other.html");
+    InternetSetCookieW(shop, nullptr, L"basket=gone; expires=Sat, 01-Jan-2000 00:00:00 GMT");
+    InternetSetCookieW(shop + L"account/", nullptr, L"user=gone; expires=Sat, 01-Jan-2000 00:00:00 GMT");
+    RemoveTestTree(flashSite.Left(flashSite.GetLength() - 1));
+    RemoveTestTree(javaFolder.Left(javaFolder.GetLength() - 1));
+}
+
+void CUserTraces::SetCookie(const CString& strUrl, const CString& strData)
+{
+    CHelperProcess helper;
+    ASSERT_TRUE(helper.Start(L"set-cookie \"" + strUrl + L"\" \"" + strData + L"\" 0"));
+    ASSERT_EQ(helper.Stop(), 0);
+}
+
+void CUserTraces::ExpectSessionWiped() const
+{
+    const CTraceSummary diff = CTraceComparison::Compare(m_before, {}, RunTraceAudit(L""));
+    for (const std::string& line : diff.lost) {
+        ADD_FAILURE() << "lost: " << line;
+    }
+    for (const std::string& line : diff.left) {
+        ADD_FAILURE() << "left: " << line;
     }
 }
