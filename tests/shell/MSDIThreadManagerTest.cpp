@@ -267,14 +267,3 @@ TEST_F(ThreadManager, BroadcastsAndExitReachEveryWindow)
     pump.PumpFor(100);
     EXPECT_EQ(pump.Cleanups(), (std::vector<WPARAM>{1, 1}));
 }
-
-TEST_F(ThreadManager, AThreadWhoseWindowCannotBeCreatedStillReportsItsEnd)
-{
-    manager.threadFactory = [](CMSDIThreadManager& m) { return new CFaultyWindowThread(m, true); };
-    ASSERT_TRUE(manager.StartWindowThread(pageA.strUrl));
-    ASSERT_TRUE(pump.PumpUntil([&] { return manager.GetThreadCount() == 0; }));
-    EXPECT_EQ(pump.Started(), 0);
-    EXPECT_EQ(pump.Ending(), 1);
-    // It was the only window: the session ends.
-    EXPECT_EQ(pump.Cleanups(), std::vector<WPARAM>{1});
-}
