@@ -1,7 +1,8 @@
 // The program's roles, each run as a process of its own under Wine: the
 // registration run, the clean-up run, a browsing copy whose clean-up fails,
 // and browsing copies killed at fixed points between the recovery file's
-// writing and the end of their clean-up. The trace audit, a process of its
+// writing and the end of their clean-up, whose session the next run wipes
+// down to the user's stores as they were. The trace audit, a process of its
 // own, judges the user's stores before and after.
 #include <windows.h>
 
@@ -185,8 +186,10 @@ TEST(StartupRoles, AKillAnywhereBetweenRecordAndWipeLeavesAFileTheNextRunWipesFr
         const CString session = FormatString(L"http://%s.session.example/%d.html", user.tag.GetString(), nRun);
         ASSERT_FALSE(AddCacheEntry(session, "session").IsEmpty());
         ASSERT_TRUE(AddHistoryEntry(session));
+        ASSERT_TRUE(AddHistoryEntry(user.page));  // visited again
         WriteTestFile(user.flashSite + L"game.swf\\state.sol", "score=999");
         WriteTestFile(user.flashSite + L"new.swf\\session.sol", "session");
+        WriteTestFile(user.flashSite + L"new.swf\\session.sxx", "session");
         WriteTestFile(user.javaFolder + L"session.jar", "session");
         if (point.bCloseFirst) {
             ASSERT_TRUE(PostMessageW(hFrame, WM_CLOSE, 0, 0));
