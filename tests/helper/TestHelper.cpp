@@ -36,11 +36,6 @@
 //         cache <url> | cookie <url> <name> <value> | history <url> |
 //         file <path> <content>
 //       Tests end it with TerminateProcess: a session that never cleaned up.
-//   recover <application-data folder> <silent|switch> <log output>
-//       a later start's recovery clean-up, silent or as after the recovery
-//       switch; writes every log line to the output (UTF-8) and ends with 0
-//       when the recovery file was loaded and is gone, 1 when it was loaded
-//       and stays, 2 when there was none to load
 //
 // Started as "nulvane_test_helper --register", it does what the program's
 // elevated copy does: the machine-wide registration for its own path.
@@ -52,7 +47,6 @@
 #include <string>
 #include <vector>
 
-#include "app/Logger.h"
 #include "app/MSDIApp.h"
 #include "framework/Handles.h"
 #include "framework/String.h"
@@ -223,29 +217,6 @@ int RunSession(const wchar_t* appDataFolder, const wchar_t* script)
     return RunTraceScript(script) ? 0 : 7;
 }
 
-void CollectLine(void* pContext, const CString& strLine)
-{
-    *static_cast<CString*>(pContext) += strLine + L"\n";
-}
-
-int RunRecovery(const wchar_t* appDataFolder, const wchar_t* mode, const wchar_t* output)
-{
-    CString log;
-    SetLogObserver(&CollectLine, &log);
-    CMSDIApp app;
-    app.SetAppDataFolder(appDataFolder);
-    const bool bSwitch = wcscmp(mode, L"switch") == 0;
-    const BOOL bLoaded = app.RunRecoveryCleanup(bSwitch ? FALSE : TRUE, bSwitch ? TRUE : FALSE);
-    SetLogObserver(nullptr, nullptr);
-    if (!WriteUtf8File(output, log)) {
-        return 5;
-    }
-    if (!bLoaded) {
-        return 2;
-    }
-    return GetFileAttributesW(app.GetRecoveryFile()) == INVALID_FILE_ATTRIBUTES ? 0 : 1;
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -299,10 +270,6 @@ int wmain(int argc, wchar_t** argv)
         if (code != 0) {
             return code;
         }
-    } else if (wcscmp(command, L"recover") == 0 && argc >= 7) {
-        const int code = RunRecovery(argv[4], argv[5], argv[6]);
-        SetEvent(ready.get());
-        return code;
     } else {
         return 2;
     }
