@@ -49,41 +49,6 @@ std::vector<wchar_t> EnvironmentWith(const std::vector<std::pair<CString, CStrin
     return block;
 }
 
-struct CWindowSearch {
-    DWORD dwProcessId;
-    const wchar_t* pszClass;
-    const wchar_t* pszTitle;
-    HWND hFound;
-    std::vector<HWND>* pAll = nullptr;
-};
-
-BOOL CALLBACK MatchWindow(HWND hWnd, LPARAM lParam)
-{
-    auto* pSearch = reinterpret_cast<CWindowSearch*>(lParam);
-    DWORD dwProcessId = 0;
-    GetWindowThreadProcessId(hWnd, &dwProcessId);
-    if (dwProcessId != pSearch->dwProcessId || !IsWindowVisible(hWnd)) {
-        return TRUE;
-    }
-    wchar_t szText[256] = {};
-    GetClassNameW(hWnd, szText, 256);
-    if (wcscmp(szText, pSearch->pszClass) != 0) {
-        return TRUE;
-    }
-    if (pSearch->pszTitle != nullptr) {
-        GetWindowTextW(hWnd, szText, 256);
-        if (wcscmp(szText, pSearch->pszTitle) != 0) {
-            return TRUE;
-        }
-    }
-    pSearch->hFound = hWnd;
-    if (pSearch->pAll != nullptr) {
-        pSearch->pAll->push_back(hWnd);
-        return TRUE;
-    }
-    return FALSE;
-}
-
 }  // namespace
 
 CString CProgramProcess::ImagePath()
@@ -184,22 +149,36 @@ bool CProgramProcess::WaitForLog(const std::string& text, DWORD dwTimeoutMs) con
 
 HWND CProgramProcess::WaitForWindow(const wchar_t* pszClass, DWORD dwTimeoutMs, const wchar_t* pszTitle) const
 {
-    CWindowSearch search = {m_dwProcessId, pszClass, pszTitle, nullptr};
-    WaitUntil(
-        [&] {
-            EnumWindows(&MatchWindow, reinterpret_cast<LPARAM>(&search));
-            return search.hFound != nullptr || !IsRunning();
-        },
-        dwTimeoutMs);
-    return search.hFound;
+    std::vector<HWND> windows;
+    WaitUntil([&] { return !(windows = Windows(pszClass, pszTitle)).empty() || !IsRunning(); }, dwTimeoutMs);
+    return windows.empty() ? nullptr : windows.front();
 }
 
-std::vector<HWND> CProgramProcess::Windows(const wchar_t* pszClass) const
+std::vector<HWND> CProgramProcess::Windows(const wchar_t* pszClass, const wchar_t* pszTitle) const
 {
-    std::vector<HWND> windows;
-    CWindowSearch search = {m_dwProcessId, pszClass, nullptr, nullptr, &windows};
-    EnumWindows(&MatchWindow, reinterpret_cast<LPARAM>(&search));
-    return windows;
+    struct CSearch {
+        const CProgramProcess* pProcess;
+        const wchar_t* pszClass;
+        const wchar_t* pszTitle;
+        std::vector<HWND> found;
+    } search = {this, pszClass, pszTitle, {}};
+    EnumWindows(
+        [](HWND hWnd, LPARAM lParam) -> BOOL {
+            auto* p = reinterpret_cast<CSearch*>(lParam);
+            DWORD dwProcessId = 0;
+            GetWindowThreadProcessId(hWnd, &dwProcessId);
+            wchar_t szClass[256] = {};
+            wchar_t szTitle[256] = {};
+            GetClassNameW(hWnd, szClass, 256);
+            GetWindowTextW(hWnd, szTitle, 256);
+            if (dwProcessId == p->pProcess->m_dwProcessId && IsWindowVisible(hWnd) &&
+                wcscmp(szClass, p->pszClass) == 0 && (p->pszTitle == nullptr || wcscmp(szTitle, p->pszTitle) == 0)) {
+                p->found.push_back(hWnd);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 bool WaitUntil(const std::function<bool()>& condition, DWORD dwTimeoutMs)

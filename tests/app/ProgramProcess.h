@@ -37,11 +37,11 @@ public:
     // the process ended without it.
     bool WaitForLog(const std::string& text, DWORD dwTimeoutMs) const;
     bool LogHas(const char* pszText) const { return Log().find(pszText) != std::string::npos; }
-    // A visible top-level window of the process with the class (and the
-    // title, when given); null when none appeared in time.
+    // Every visible top-level window of the process with the class (and
+    // the title, when given), or the first to appear; null when none did in
+    // time.
+    std::vector<HWND> Windows(const wchar_t* pszClass, const wchar_t* pszTitle = nullptr) const;
     HWND WaitForWindow(const wchar_t* pszClass, DWORD dwTimeoutMs, const wchar_t* pszTitle = nullptr) const;
-    // Every visible top-level window of the process with the class.
-    std::vector<HWND> Windows(const wchar_t* pszClass) const;
 
     DWORD ProcessId() const { return m_dwProcessId; }
     HANDLE Process() const { return m_hProcess.get(); }

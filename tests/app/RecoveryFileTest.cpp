@@ -106,7 +106,8 @@ TEST(RecoveryFile, EarlierAndDamagedFilesAreReadAsWritten)
          "[Unscanned History]\r\nC:\\h.dat\r\n[ActiveX Controls]\r\n{X}\r\n[Flash Cookies]\r\n",
          {{}, {}, {}, {}, Set({L"C:\\h.dat"})}},
         // Nine cookie lines: two records, the rest dropped.
-        {"nine cookie lines", "[Flash Cookies]\r\n[Java Cache]\r\n[History]\r\n[Cookies]\r\n1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8\r\n9\r\n",
+        {"nine cookie lines",
+         "[Flash Cookies]\r\n[Java Cache]\r\n[History]\r\n[Cookies]\r\n1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8\r\n9\r\n",
          {{}, {}, {}, Set({L"1\n2\n3\n4", L"5\n6\n7\n8"}), {}}},
         {"ends after the Java header", "[Flash Cookies]\r\nC:\\a.sol\r\nC:\\b.sol\r\n[Java Cache]\r\n",
          {Set({L"C:\\a.sol", L"C:\\b.sol"}), {}, {}, {}, {}}},
