@@ -41,6 +41,9 @@ TEST(CommandLine, TheUrlIsTheFirstArgumentThatIsNoSwitch)
     for (const auto& c : cases) {
         EXPECT_EQ(Parse(c.pszRaw).GetUrl(), CString(c.pszUrl)) << CString(c.pszRaw).ToUtf8();
     }
+    // An empty text splits nothing: the system would split the running
+    // program's own command line instead.
+    EXPECT_TRUE(Parse(L"").GetArguments().empty());
 }
 
 TEST(CommandLine, RegisterCountsOnlyAsTheExactFirstArgument)
@@ -52,6 +55,7 @@ TEST(CommandLine, RegisterCountsOnlyAsTheExactFirstArgument)
     EXPECT_FALSE(Parse(L"nulvane.exe --registered").IsRegisterRun());
     EXPECT_FALSE(Parse(L"nulvane.exe \"--register \"").IsRegisterRun());
     EXPECT_FALSE(Parse(L"--register").IsRegisterRun());
+    EXPECT_FALSE(Parse(L"").IsRegisterRun());
     EXPECT_FALSE(Parse(L"nulvane.exe").IsRegisterRun());
 }
 
@@ -68,16 +72,6 @@ TEST(CommandLine, CleanupSwitchesAreFoundInTheRawTextWithTheirBlank)
     // Inside a quoted argument it is still in the raw text.
     EXPECT_TRUE(Parse(L"nulvane.exe \"x --recoverycleanup\"").Contains(CCommandLine::kRecoveryCleanupSwitch));
     EXPECT_TRUE(Parse(L"nulvane.exe http://a.example/--cleanup").Contains(CCommandLine::kCleanupGateSwitch));
-}
-
-TEST(CommandLine, AnEmptyTextSplitsNothing)
-{
-    // The system would split the running program's own command line
-    // instead.
-    const CCommandLine empty = Parse(L"");
-    EXPECT_TRUE(empty.GetArguments().empty());
-    EXPECT_EQ(empty.GetUrl(), L"");
-    EXPECT_FALSE(empty.IsRegisterRun());
 }
 
 TEST(CommandLine, HostileTextsSplitWithoutHarm)

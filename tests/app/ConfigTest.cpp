@@ -133,21 +133,7 @@ TEST_F(Config, TheFirstSettingCreatesTheHiddenFileFromTheDefaultDocument)
     EXPECT_FALSE(reader.GetValue(L"other", value));
 }
 
-TEST_F(Config, AValueEqualIgnoringCaseIsNotSavedAgain)
-{
-    CConfig config;
-    config.SetValue(L"secureDelete", L"true");
-    const std::string before = ReadTestFile(File());
-    const FILETIME old = {0x12345678, 0x01C00000};
-    SetLastWrite(File(), old);
-
-    config.SetValue(L"secureDelete", L"TRUE");
-    const FILETIME after = LastWrite(File());
-    EXPECT_EQ(CompareFileTime(&after, &old), 0) << "the file was written again";
-    EXPECT_EQ(ReadTestFile(File()), before);
-}
-
-TEST_F(Config, ANewValueReplacesTheOldOneInPlace)
+TEST_F(Config, ANewValueReplacesTheOldOneInPlaceAndAnEqualOneIsNotSaved)
 {
     CConfig config;
     config.SetValue(L"secureDelete", L"true");
@@ -158,20 +144,26 @@ TEST_F(Config, ANewValueReplacesTheOldOneInPlace)
     config.SetValue(L"other", L"1");
     EXPECT_EQ(ParseIndependently(File()),
               Expected(L"add[key=secureDelete][value=false]{}add[key=other][value=1]{}"));
-}
 
-TEST_F(Config, AnEmptyKeyOrValueDoesNothingAtAll)
-{
-    CConfig config;
+    // A value equal ignoring case, an empty key or value: not written.
+    const std::string before = ReadTestFile(File());
+    const FILETIME old = {0x12345678, 0x01C00000};
+    SetLastWrite(File(), old);
+    config.SetValue(L"secureDelete", L"FALSE");
     config.SetValue(L"secureDelete", L"");
     config.SetValue(L"", L"true");
-    EXPECT_FALSE(TestFileExists(File()));
-    // Not even loaded: the path is worked out on the first load.
-    EXPECT_TRUE(config.GetPath().IsEmpty());
+    const FILETIME after = LastWrite(File());
+    EXPECT_EQ(CompareFileTime(&after, &old), 0) << "the file was written again";
+    EXPECT_EQ(ReadTestFile(File()), before);
 }
 
-TEST_F(Config, ReadingAMissingFileFailsAndCreatesNothing)
+TEST_F(Config, ReadingAMissingFileOrSettingNothingCreatesNothing)
 {
+    CConfig empty;
+    empty.SetValue(L"secureDelete", L"");
+    empty.SetValue(L"", L"true");
+    EXPECT_FALSE(TestFileExists(File()));
+
     CConfig config;
     CString value = L"untouched";
     EXPECT_FALSE(config.GetValue(L"secureDelete", value));

@@ -107,13 +107,13 @@ protected:
 
     CTempFolder m_folder;
     CLogCapture m_log;
+    CTestApp app{m_folder};
 };
 
 }  // namespace
 
 TEST_F(MSDIAppTest, ExitAfterTheBossCommandWipesSilentlyRemovesTheFileAtOnceAndQuitsWithZero)
 {
-    CTestApp app(m_folder);
     app.StartBrowsing();
     app.m_bBossPressed = TRUE;
 
@@ -155,7 +155,6 @@ TEST_F(MSDIAppTest, ExitAfterTheBossCommandWipesSilentlyRemovesTheFileAtOnceAndQ
 
 TEST_F(MSDIAppTest, AFailedExitCleanupQuitsWithTenAndKeepsTheRecoveryFile)
 {
-    CTestApp app(m_folder);
     app.StartBrowsing();
     app.m_bBossPressed = TRUE;
     app.cleaner.bSucceed = FALSE;
@@ -174,7 +173,6 @@ TEST_F(MSDIAppTest, AFailedExitCleanupQuitsWithTenAndKeepsTheRecoveryFile)
 
 TEST_F(MSDIAppTest, ExitWithTheDialogRunsOneCleanupWhateverArrivesMeanwhile)
 {
-    CTestApp app(m_folder);
     app.StartBrowsing();
     // Dispatched by the dialog's loop while the clean-up runs: a clean-up
     // asked for from a window, and the Exit command's own request.
@@ -203,33 +201,23 @@ TEST_F(MSDIAppTest, ExitWithTheDialogRunsOneCleanupWhateverArrivesMeanwhile)
     EXPECT_FALSE(TestFileExists(app.GetDataFolder()));
 }
 
-TEST_F(MSDIAppTest, ACleanupWhileBrowsingAnsweredNoChangesNothing)
+TEST_F(MSDIAppTest, ACleanupWhileBrowsingAsksFirstAndLeavesTheSessionOpen)
 {
-    CTestApp app(m_folder);
     app.StartBrowsing();
     const std::string recorded = ReadTestFile(app.GetRecoveryFile());
     m_log.Clear();
-
-    CMessageBoxAnswerer answerer(L"Nulvane", IDNO);
-    app.OnCleanup(0);
-    const CMessageBoxAnswerer::CSeen& seen = answerer.Seen();
-    ASSERT_TRUE(seen.bFound);
-    EXPECT_EQ(seen.strText, L"Would you like to Nulvane your current session now?");
-    EXPECT_EQ(seen.hIcon, LoadIconW(nullptr, IDI_QUESTION));
-    EXPECT_TRUE(seen.bForeground);
-
+    {
+        CMessageBoxAnswerer answerer(L"Nulvane", IDNO);
+        app.OnCleanup(0);
+        const CMessageBoxAnswerer::CSeen& seen = answerer.Seen();
+        ASSERT_TRUE(seen.bFound);
+        EXPECT_EQ(seen.strText, L"Would you like to Nulvane your current session now?");
+        EXPECT_EQ(seen.hIcon, LoadIconW(nullptr, IDI_QUESTION));
+        EXPECT_TRUE(seen.bForeground);
+    }
+    // No changes nothing.
     EXPECT_EQ(m_log.Messages(), (std::vector<CString>{L"CMSDIApp::OnCleanup start", L"CMSDIApp::OnCleanup end"}));
     EXPECT_EQ(app.cleaner.nRuns, 0);
-    EXPECT_FALSE(app.IsExiting());
-    EXPECT_TRUE(MutexExists(app.strInstanceMutex));
-    EXPECT_EQ(ReadTestFile(app.GetRecoveryFile()), recorded);
-}
-
-TEST_F(MSDIAppTest, ACleanupWhileBrowsingAnsweredYesLeavesTheSessionOpen)
-{
-    CTestApp app(m_folder);
-    app.StartBrowsing();
-    const std::string recorded = ReadTestFile(app.GetRecoveryFile());
 
     CMessageBoxAnswerer answerer(L"Nulvane", IDYES);
     app.OnCleanup(0);
@@ -239,6 +227,8 @@ TEST_F(MSDIAppTest, ACleanupWhileBrowsingAnsweredYesLeavesTheSessionOpen)
     EXPECT_EQ(app.cleaner.nRuns, 1);
     EXPECT_TRUE(app.cleaner.bCleanupMutexSeen);
     EXPECT_FALSE(MutexExists(CMSDIApp::kCleanupMutexName));
+    // Yes wipes, and the session goes on: its copy, its file, its windows.
+    EXPECT_FALSE(app.IsExiting());
     EXPECT_TRUE(MutexExists(app.strInstanceMutex));
     EXPECT_EQ(app.nEndAllThreads, 0);
     EXPECT_EQ(ReadTestFile(app.GetRecoveryFile()), recorded);
@@ -247,12 +237,11 @@ TEST_F(MSDIAppTest, ACleanupWhileBrowsingAnsweredYesLeavesTheSessionOpen)
 
 TEST_F(MSDIAppTest, AnExitAskedForDuringACleanupWhileBrowsingEndsTheSessionAfterIt)
 {
-    CTestApp app(m_folder);
     app.StartBrowsing();
     // While the manual clean-up runs, the boss command closes every window
     // and the last one asks for the session's end.
     const DWORD dwAppThread = GetCurrentThreadId();
-    app.cleaner.onRun = [&app, dwAppThread](int nRun) {
+    app.cleaner.onRun = [this, dwAppThread](int nRun) {
         if (nRun == 1) {
             app.m_bBossPressed = TRUE;
             PostThreadMessageW(dwAppThread, CMSDIApp::WM_MSDI_CLEANUP, 1, 0);
@@ -280,7 +269,6 @@ TEST_F(MSDIAppTest, AnExitAskedForDuringACleanupWhileBrowsingEndsTheSessionAfter
 
 TEST_F(MSDIAppTest, AnExitAskedForDuringTheQuestionRunsOnlyTheExitCleanup)
 {
-    CTestApp app(m_folder);
     app.StartBrowsing();
     app.m_bBossPressed = TRUE;  // the boss command, just after asking for a clean-up
 
@@ -297,7 +285,6 @@ TEST_F(MSDIAppTest, AnExitAskedForDuringTheQuestionRunsOnlyTheExitCleanup)
 
 TEST_F(MSDIAppTest, RecoveryLoadsTheFileIntoTheCleanersAndWipesSilently)
 {
-    CTestApp app(m_folder);
     CRecoverySnapshot snapshot;
     const CString flashRoot = m_folder / L"stores\\Macromedia\\Flash Player\\#SharedObjects\\K\\";
     snapshot.flash.Add(flashRoot + L"site.example\\a.sol");
@@ -340,7 +327,6 @@ TEST_F(MSDIAppTest, RecoveryLoadsTheFileIntoTheCleanersAndWipesSilently)
 
 TEST_F(MSDIAppTest, RecoveryAfterTheSwitchShowsTheDialogAndRemovesTheFileWhateverTheResult)
 {
-    CTestApp app(m_folder);
     app.GetJavaFiles().GetStartSet().Add(L"C:\\java\\a.jar");
     ASSERT_TRUE(app.WriteRecoveryFile());
     app.cleaner.bSucceed = FALSE;
@@ -358,22 +344,11 @@ TEST_F(MSDIAppTest, RecoveryAfterTheSwitchShowsTheDialogAndRemovesTheFileWhateve
     EXPECT_FALSE(TestFileExists(app.GetDataFolder()));
 }
 
-TEST_F(MSDIAppTest, AMissingOrHeldRecoveryFileIsNothingToRecover)
-{
-    CTestApp app(m_folder);
-    EXPECT_FALSE(app.RunRecoveryCleanup(TRUE, FALSE));
-    ASSERT_TRUE(app.WriteRecoveryFile());
-    // Another copy reading it keeps this one out.
-    CHelperProcess other;
-    ASSERT_TRUE(other.Start(L"hold-file \"" + app.GetRecoveryFile() + L"\" none"));
-    EXPECT_FALSE(app.RunRecoveryCleanup(TRUE, FALSE));
-    EXPECT_EQ(app.cleaner.nRuns, 0);
-    EXPECT_FALSE(m_log.HasMessage(L"Running cleanup in silent mode"));
-}
-
 TEST_F(MSDIAppTest, TheRecoveryFileRecordsTheCleanersSetsOrSaysItCouldNot)
 {
-    CTestApp app(m_folder);
+    // None yet: nothing to recover, no clean-up.
+    EXPECT_FALSE(app.RunRecoveryCleanup(TRUE, FALSE));
+    EXPECT_EQ(app.cleaner.nRuns, 0);
     app.GetFlashSharedObjects().GetStartSet().Add(L"C:\\flash\\\u4e2d.sol");
     app.GetJavaFiles().GetStartSet().Add(L"C:\\java\\a.jar");
     app.GetHistory().GetSnapshot().Add(L"Visited: user@http://a.example/");
@@ -396,7 +371,6 @@ TEST_F(MSDIAppTest, TheRecoveryFileRecordsTheCleanersSetsOrSaysItCouldNot)
 
 TEST_F(MSDIAppTest, ARecoveryFileThatCannotBeDeletedIsReportedAndKept)
 {
-    CTestApp app(m_folder);
     ASSERT_TRUE(app.WriteRecoveryFile());
     {
         CHelperProcess holder;

@@ -1,6 +1,7 @@
 #include "tests/app/ProgramProcess.h"
 
 #include <shlobj.h>
+#include <wininet.h>
 
 #include <gtest/gtest.h>
 
@@ -9,7 +10,11 @@
 
 #include "framework/Registry.h"
 #include "framework/Time.h"
+#include "tests/stores/UrlCacheSeed.h"
+#include "tests/support/ExternalReaders.h"
+#include "tests/support/HelperProcess.h"
 #include "tests/support/TestFiles.h"
+#include "tools/trace-audit/TraceComparison.h"
 
 namespace {
 
@@ -42,41 +47,6 @@ std::vector<wchar_t> EnvironmentWith(const std::vector<std::pair<CString, CStrin
     }
     block.push_back(L'\0');
     return block;
-}
-
-struct CWindowSearch {
-    DWORD dwProcessId;
-    const wchar_t* pszClass;
-    const wchar_t* pszTitle;
-    HWND hFound;
-    std::vector<HWND>* pAll = nullptr;
-};
-
-BOOL CALLBACK MatchWindow(HWND hWnd, LPARAM lParam)
-{
-    auto* pSearch = reinterpret_cast<CWindowSearch*>(lParam);
-    DWORD dwProcessId = 0;
-    GetWindowThreadProcessId(hWnd, &dwProcessId);
-    if (dwProcessId != pSearch->dwProcessId || !IsWindowVisible(hWnd)) {
-        return TRUE;
-    }
-    wchar_t szText[256] = {};
-    GetClassNameW(hWnd, szText, 256);
-    if (wcscmp(szText, pSearch->pszClass) != 0) {
-        return TRUE;
-    }
-    if (pSearch->pszTitle != nullptr) {
-        GetWindowTextW(hWnd, szText, 256);
-        if (wcscmp(szText, pSearch->pszTitle) != 0) {
-            return TRUE;
-        }
-    }
-    pSearch->hFound = hWnd;
-    if (pSearch->pAll != nullptr) {
-        pSearch->pAll->push_back(hWnd);
-        return TRUE;
-    }
-    return FALSE;
 }
 
 }  // namespace
@@ -177,51 +147,61 @@ bool CProgramProcess::WaitForLog(const std::string& text, DWORD dwTimeoutMs) con
     }
 }
 
-HWND CProgramProcess::WaitForWindow(const wchar_t* pszClass, DWORD dwTimeoutMs) const
-{
-    const DWORD dwStart = GetTickCount();
-    for (;;) {
-        CWindowSearch search = {m_dwProcessId, pszClass, nullptr, nullptr};
-        EnumWindows(&MatchWindow, reinterpret_cast<LPARAM>(&search));
-        if (search.hFound != nullptr) {
-            return search.hFound;
-        }
-        if (!IsRunning() || GetTickCount() - dwStart > dwTimeoutMs) {
-            return nullptr;
-        }
-        Sleep(kPollMs);
-    }
-}
-
-std::vector<HWND> CProgramProcess::Windows(const wchar_t* pszClass) const
+HWND CProgramProcess::WaitForWindow(const wchar_t* pszClass, DWORD dwTimeoutMs, const wchar_t* pszTitle) const
 {
     std::vector<HWND> windows;
-    CWindowSearch search = {m_dwProcessId, pszClass, nullptr, nullptr, &windows};
-    EnumWindows(&MatchWindow, reinterpret_cast<LPARAM>(&search));
-    return windows;
+    WaitUntil([&] { return !(windows = Windows(pszClass, pszTitle)).empty() || !IsRunning(); }, dwTimeoutMs);
+    return windows.empty() ? nullptr : windows.front();
 }
 
-HWND CProgramProcess::WaitForDialog(const CString& strCaption, DWORD dwTimeoutMs) const
+std::vector<HWND> CProgramProcess::Windows(const wchar_t* pszClass, const wchar_t* pszTitle) const
 {
-    const DWORD dwStart = GetTickCount();
-    for (;;) {
-        CWindowSearch search = {m_dwProcessId, L"#32770", strCaption.GetString(), nullptr};
-        EnumWindows(&MatchWindow, reinterpret_cast<LPARAM>(&search));
-        if (search.hFound != nullptr) {
-            return search.hFound;
-        }
-        if (!IsRunning() || GetTickCount() - dwStart > dwTimeoutMs) {
-            return nullptr;
+    struct CSearch {
+        const CProgramProcess* pProcess;
+        const wchar_t* pszClass;
+        const wchar_t* pszTitle;
+        std::vector<HWND> found;
+    } search = {this, pszClass, pszTitle, {}};
+    EnumWindows(
+        [](HWND hWnd, LPARAM lParam) -> BOOL {
+            auto* p = reinterpret_cast<CSearch*>(lParam);
+            DWORD dwProcessId = 0;
+            GetWindowThreadProcessId(hWnd, &dwProcessId);
+            wchar_t szClass[256] = {};
+            wchar_t szTitle[256] = {};
+            GetClassNameW(hWnd, szClass, 256);
+            GetWindowTextW(hWnd, szTitle, 256);
+            if (dwProcessId == p->pProcess->m_dwProcessId && IsWindowVisible(hWnd) &&
+                wcscmp(szClass, p->pszClass) == 0 && (p->pszTitle == nullptr || wcscmp(szTitle, p->pszTitle) == 0)) {
+                p->found.push_back(hWnd);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD dwTimeoutMs)
+{
+    for (const DWORD dwStart = GetTickCount(); !condition();) {
+        if (GetTickCount() - dwStart > dwTimeoutMs) {
+            return false;
         }
         Sleep(kPollMs);
     }
+    return true;
+}
+
+CString AppDataFolder()
+{
+    wchar_t szPath[MAX_PATH] = {};
+    EXPECT_EQ(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, szPath), S_OK);
+    return szPath;
 }
 
 CString UserRecoveryFile()
 {
-    wchar_t szPath[MAX_PATH] = {};
-    EXPECT_EQ(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, szPath), S_OK);
-    return CString(szPath) + L"\\Nulvane\\recovery.lck";
+    return AppDataFolder() + L"\\Nulvane\\recovery.lck";
 }
 
 bool NamedMutexExists(const wchar_t* pszName)
@@ -251,5 +231,55 @@ CLeftoverSessionWiper::~CLeftoverSessionWiper()
         if (cleanup.Start(L"--silentcleanup", CString())) {
             cleanup.WaitForExit(kKillTimeoutMs * 6);
         }
+    }
+}
+
+CUserTraces::CUserTraces(const wchar_t* pszFlashFolder)
+    : tag(UniqueTag()),
+      flashSite(AppDataFolder() + L"\\Macromedia\\Flash Player\\#SharedObjects\\" + pszFlashFolder + L"\\" + tag +
+                L".example\\"),
+      javaFolder(AppDataFolder() + L"\\Sun\\Java\\Deployment\\cache\\6.0\\" + tag + L"\\"),
+      shop(L"http://" + tag + L".shop.example/"),
+      page(L"http://" + tag + L".before.example/page.html")
+{
+    SetCookie(shop, L"basket=3" + CString(kExpiry));
+    SetCookie(shop + L"account/", L"user=ann" + CString(kExpiry));
+    EXPECT_FALSE(AddCacheEntry(page, "before").IsEmpty());
+    EXPECT_TRUE(AddHistoryEntry(page));
+    EXPECT_TRUE(AddHistoryEntry(L"http://" + tag + L".before.example/other.html"));
+    WriteTestFile(flashSite + L"game.swf\\state.sol", "score=10");
+    WriteTestFile(javaFolder + L"applet.jar", "applet");
+    m_before = RunTraceAudit(L"");
+    // A session's start is kept in seconds.
+    const CTime seeded = CTime::GetCurrentTime();
+    WaitUntil([&] { return CTime::GetCurrentTime() > seeded; }, 5000);
+}
+
+CUserTraces::~CUserTraces()
+{
+    DeleteUrlCacheEntryW(page);
+    DeleteUrlCacheEntryW(L"Visited: user@" + page);
+    DeleteUrlCacheEntryW(L"Visited: user@http://" + tag + L".before.example/other.html");
+    InternetSetCookieW(shop, nullptr, L"basket=gone; expires=Sat, 01-Jan-2000 00:00:00 GMT");
+    InternetSetCookieW(shop + L"account/", nullptr, L"user=gone; expires=Sat, 01-Jan-2000 00:00:00 GMT");
+    RemoveTestTree(flashSite.Left(flashSite.GetLength() - 1));
+    RemoveTestTree(javaFolder.Left(javaFolder.GetLength() - 1));
+}
+
+void CUserTraces::SetCookie(const CString& strUrl, const CString& strData)
+{
+    CHelperProcess helper;
+    ASSERT_TRUE(helper.Start(L"set-cookie \"" + strUrl + L"\" \"" + strData + L"\" 0"));
+    ASSERT_EQ(helper.Stop(), 0);
+}
+
+void CUserTraces::ExpectSessionWiped() const
+{
+    const CTraceSummary diff = CTraceComparison::Compare(m_before, {}, RunTraceAudit(L""));
+    for (const std::string& line : diff.lost) {
+        ADD_FAILURE() << "lost: " << line;
+    }
+    for (const std::string& line : diff.left) {
+        ADD_FAILURE() << "left: " << line;
     }
 }

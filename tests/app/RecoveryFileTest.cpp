@@ -85,80 +85,46 @@ TEST(RecoveryFile, UnreadHistoryStoresTravelWhereEarlierReadersSkip)
     EXPECT_EQ(back.historyUnscanned, snapshot.historyUnscanned);
     EXPECT_EQ(back.history, snapshot.history);
     EXPECT_TRUE(back.flash.IsEmpty());
-
-    // A section of an earlier version after it ends it.
-    const CRecoverySnapshot old = CRecoveryFile::Parse("[Unscanned History]\r\nC:\\h.dat\r\n[ActiveX Controls]\r\n{X}\r\n"
-                                                       "[Flash Cookies]\r\n");
-    EXPECT_EQ(old.historyUnscanned, Set({L"C:\\h.dat"}));
 }
 
-TEST(RecoveryFile, ReadsNarrowFilesOfEarlierVersions)
+TEST(RecoveryFile, EarlierAndDamagedFilesAreReadAsWritten)
 {
-    CTempFolder folder;
-    const CString path = folder / L"recovery.lck";
-    // Written before the encoding marker existed: ANSI text, and a section
-    // of a still earlier version first.
-    WriteTestFile(path,
-                  "[ActiveX Controls]\r\n{CLSID}\r\n"
-                  "[Flash Cookies]\r\nC:\\old\\caf\xe9.sol\r\n"
-                  "[Java Cache]\r\nC:\\j\\1.jar\r\n"
-                  "[History]\r\nVisited: u@http://x/\r\n"
-                  "[Cookies]\r\nnotprotectedmode\r\nhttp://x/\r\nk=v;Expires = Tue, 01-Jan-2030 00-00-00 GMT\r\n0\r\n");
-    const CRecoverySnapshot back = ReadBack(path);
-    EXPECT_TRUE(back.flash == Set({CString::FromAnsi("C:\\old\\caf\xe9.sol")}));
-    EXPECT_TRUE(back.java == Set({L"C:\\j\\1.jar"}));
-    EXPECT_TRUE(back.history == Set({L"Visited: u@http://x/"}));
-    EXPECT_TRUE(back.cookies == Set({L"notprotectedmode\nhttp://x/\nk=v;Expires = Tue, 01-Jan-2030 00-00-00 GMT\n0"}));
-    EXPECT_FALSE(back.flash.Contains(L"{CLSID}"));
-}
-
-TEST(RecoveryFile, NineCookieLinesGiveTwoRecordsAndDropTheRest)
-{
-    CTempFolder folder;
-    const CString path = folder / L"recovery.lck";
-    WriteTestFile(path, "[Flash Cookies]\r\n[Java Cache]\r\n[History]\r\n[Cookies]\r\n1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8\r\n9\r\n");
-    const CRecoverySnapshot back = ReadBack(path);
-    EXPECT_TRUE(back.cookies == Set({L"1\n2\n3\n4", L"5\n6\n7\n8"}));
-}
-
-TEST(RecoveryFile, AFileEndingAfterTheJavaHeaderLeavesTheRestEmpty)
-{
-    CTempFolder folder;
-    const CString path = folder / L"recovery.lck";
-    WriteTestFile(path, "[Flash Cookies]\r\nC:\\a.sol\r\nC:\\b.sol\r\n[Java Cache]\r\n");
-    const CRecoverySnapshot back = ReadBack(path);
-    EXPECT_EQ(back.flash.GetCount(), 2);
-    EXPECT_TRUE(back.java.IsEmpty());
-    EXPECT_TRUE(back.history.IsEmpty());
-    EXPECT_TRUE(back.cookies.IsEmpty());
-}
-
-TEST(RecoveryFile, RepeatedOwnHeadersAreSkippedAndMissingHeadersReadOn)
-{
-    CTempFolder folder;
-    const CString path = folder / L"recovery.lck";
-    // No "[Java Cache]": the Flash section runs on to the end, taking the
-    // later headers as entries, as a reader must not guess.
-    WriteTestFile(path, "junk\r\n[Flash Cookies]\r\n[Flash Cookies]\r\na\r\n[History]\r\nh\r\n");
-    const CRecoverySnapshot back = ReadBack(path);
-    EXPECT_TRUE(back.flash == Set({L"a", L"[History]", L"h"}));
-    EXPECT_TRUE(back.history.IsEmpty());
-}
-
-TEST(RecoveryFile, ReturnsTheLastWriteTimeAsTheSessionStart)
-{
-    CTempFolder folder;
-    const CString path = folder / L"recovery.lck";
-    ASSERT_TRUE(CRecoveryFile::Write(path, CRecoverySnapshot()));
-    HANDLE h = CreateFileW(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    const FILETIME start = CTime(1700000000).ToFileTime();
-    ASSERT_TRUE(SetFileTime(h, nullptr, nullptr, &start));
-    CloseHandle(h);
-    CRecoverySnapshot snapshot;
-    CTime written;
-    ASSERT_TRUE(CRecoveryFile::Read(path, snapshot, written));
-    EXPECT_EQ(written, CTime(1700000000));
+    const struct {
+        const char* pszName;
+        std::string content;
+        CRecoverySnapshot expected;
+    } cases[] = {
+        // Written before the encoding marker existed: ANSI text, and a
+        // section of a still earlier version first.
+        {"narrow",
+         "[ActiveX Controls]\r\n{CLSID}\r\n[Flash Cookies]\r\nC:\\old\\caf\xe9.sol\r\n[Java Cache]\r\nC:\\j\\1.jar\r\n"
+         "[History]\r\nVisited: u@http://x/\r\n[Cookies]\r\nnotprotectedmode\r\nhttp://x/\r\nk=v\r\n0\r\n",
+         {Set({CString::FromAnsi("C:\\old\\caf\xe9.sol")}), Set({L"C:\\j\\1.jar"}), Set({L"Visited: u@http://x/"}),
+          Set({L"notprotectedmode\nhttp://x/\nk=v\n0"}), {}}},
+        // A section of an earlier version ends the unscanned one.
+        {"old section after the unscanned stores",
+         "[Unscanned History]\r\nC:\\h.dat\r\n[ActiveX Controls]\r\n{X}\r\n[Flash Cookies]\r\n",
+         {{}, {}, {}, {}, Set({L"C:\\h.dat"})}},
+        // Nine cookie lines: two records, the rest dropped.
+        {"nine cookie lines",
+         "[Flash Cookies]\r\n[Java Cache]\r\n[History]\r\n[Cookies]\r\n1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8\r\n9\r\n",
+         {{}, {}, {}, Set({L"1\n2\n3\n4", L"5\n6\n7\n8"}), {}}},
+        {"ends after the Java header", "[Flash Cookies]\r\nC:\\a.sol\r\nC:\\b.sol\r\n[Java Cache]\r\n",
+         {Set({L"C:\\a.sol", L"C:\\b.sol"}), {}, {}, {}, {}}},
+        // No "[Java Cache]": the Flash section runs on to the end, taking
+        // the later headers as entries, as a reader must not guess.
+        {"repeated and missing headers", "junk\r\n[Flash Cookies]\r\n[Flash Cookies]\r\na\r\n[History]\r\nh\r\n",
+         {Set({L"a", L"[History]", L"h"}), {}, {}, {}, {}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        const CRecoverySnapshot back = CRecoveryFile::Parse(c.content);
+        EXPECT_EQ(back.flash, c.expected.flash);
+        EXPECT_EQ(back.java, c.expected.java);
+        EXPECT_EQ(back.history, c.expected.history);
+        EXPECT_EQ(back.cookies, c.expected.cookies);
+        EXPECT_EQ(back.historyUnscanned, c.expected.historyUnscanned);
+    }
 }
 
 TEST(RecoveryFile, AMissingOrHeldFileIsNothingToRecover)

@@ -58,8 +58,7 @@ void HandOver(const CTempFolder& work, CProgramProcess& running, const CString& 
     CProgramProcess starting;
     ASSERT_TRUE(starting.Start(strArguments, work / FormatString(L"start%d.log", nRun)));
     EXPECT_EQ(starting.WaitForExit(kExitTimeoutMs), 0);
-    EXPECT_NE(starting.Log().find("CMSDIApp::InitInstance() Other version is running.  Going to Exit"),
-              std::string::npos)
+    EXPECT_TRUE(starting.LogHas("CMSDIApp::InitInstance() Other version is running.  Going to Exit"))
         << starting.Log();
     // A log message of 1024 characters or more is dropped whole: the
     // longest URLs are seen arriving only by the navigation they start.
@@ -68,12 +67,8 @@ void HandOver(const CTempFolder& work, CProgramProcess& running, const CString& 
             << running.Log().substr(running.Log().size() > 3000 ? running.Log().size() - 3000 : 0);
     }
     // The window took the URL: its control began a navigation.
-    const DWORD dwStart = GetTickCount();
-    while (Count(running.Log(), "OnBeforeNavigate2Explorer1 start") == nNavigationsBefore &&
-           GetTickCount() - dwStart < 10000) {
-        Sleep(50);
-    }
-    EXPECT_GT(Count(running.Log(), "OnBeforeNavigate2Explorer1 start"), nNavigationsBefore);
+    EXPECT_TRUE(WaitUntil([&] { return Count(running.Log(), "OnBeforeNavigate2Explorer1 start") > nNavigationsBefore; },
+                          10000));
 }
 
 }  // namespace
@@ -133,28 +128,24 @@ TEST(TwoCopies, LaterStartsHandTheirUrlOverAndStartsDuringTheCleanupWaitTheirTur
     // back from the task bar, while the older one stays there.
     ASSERT_TRUE(PostMessageW(hFrame, WM_COMMAND, kNewWindowCommand, 0));
     HWND hNewest = nullptr;
-    for (const DWORD dwStart = GetTickCount(); hNewest == nullptr && GetTickCount() - dwStart < kWindowTimeoutMs;) {
-        for (const HWND hWnd : first.Windows(kFrameClass)) {
-            hNewest = hWnd != hFrame ? hWnd : hNewest;
-        }
-        Sleep(50);
-    }
-    ASSERT_NE(hNewest, nullptr) << first.Log();
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (const HWND hWnd : first.Windows(kFrameClass)) {
+                hNewest = hWnd != hFrame ? hWnd : hNewest;
+            }
+            return hNewest != nullptr;
+        },
+        kWindowTimeoutMs))
+        << first.Log();
     ShowWindow(hFrame, SW_MINIMIZE);
     ShowWindow(hNewest, SW_MINIMIZE);
     ASSERT_TRUE(IsIconic(hFrame) && IsIconic(hNewest));
     const std::string newestUrl = "http://" + tag.ToUtf8() + ".newest.example/";
     HandOver(work, first, CString::FromUtf8(newestUrl), newestUrl, 6);
-    for (const DWORD dwStart = GetTickCount(); IsIconic(hNewest) && GetTickCount() - dwStart < 10000;) {
-        Sleep(50);
-    }
-    EXPECT_FALSE(IsIconic(hNewest));
+    EXPECT_TRUE(WaitUntil([&] { return !IsIconic(hNewest); }, 10000));
     EXPECT_TRUE(IsIconic(hFrame));
     ASSERT_TRUE(PostMessageW(hNewest, WM_CLOSE, 0, 0));
-    for (const DWORD dwStart = GetTickCount(); IsWindow(hNewest) && GetTickCount() - dwStart < 10000;) {
-        Sleep(50);
-    }
-    ASSERT_FALSE(IsWindow(hNewest));
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(hNewest); }, 10000));
     EXPECT_TRUE(first.IsRunning()) << "the session ended with a window left";
 
     // The session's own trace, then the last window closes.
@@ -167,33 +158,32 @@ TEST(TwoCopies, LaterStartsHandTheirUrlOverAndStartsDuringTheCleanupWaitTheirTur
     CProgramProcess waiting;
     const CString afterUrl = L"http://" + tag + L".after.example/";
     ASSERT_TRUE(waiting.Start(afterUrl, work / L"waiting.log"));
-    const HWND hBox = waiting.WaitForDialog(L"Information", 20000);
+    const HWND hBox = waiting.WaitForWindow(L"#32770", 20000, L"Information");
     ASSERT_NE(hBox, nullptr) << waiting.Log();
     EXPECT_TRUE(first.IsRunning()) << "the clean-up ended before the waiting box could be seen";
     // ...and a third start meanwhile ends at once, showing nothing.
     CProgramProcess third;
     ASSERT_TRUE(third.Start(L"http://third.example/", work / L"third.log"));
     EXPECT_EQ(third.WaitForExit(kExitTimeoutMs), 0);
-    EXPECT_NE(third.Log().find("start with command line args"), std::string::npos);
-    EXPECT_EQ(third.Log().find("CLanguageManagerResource"), std::string::npos) << third.Log();
+    EXPECT_TRUE(third.LogHas("start with command line args"));
+    EXPECT_FALSE(third.LogHas("CLanguageManagerResource")) << third.Log();
     ASSERT_TRUE(PostMessageW(hBox, WM_COMMAND, IDOK, 0));
 
     // The first copy wipes its session and ends with 0.
     EXPECT_EQ(first.WaitForExit(kExitTimeoutMs), 0) << first.Log();
-    EXPECT_NE(first.Log().find("CMSDIApp::OnCleanup cleaup successfull"), std::string::npos);
-    EXPECT_NE(first.Log().find("CMSDIApp::ExitInstance() about to exit with nRes = 0"), std::string::npos);
+    EXPECT_TRUE(first.LogHas("CMSDIApp::OnCleanup cleaup successfull"));
+    EXPECT_TRUE(first.LogHas("CMSDIApp::ExitInstance() about to exit with nRes = 0"));
 
     // The waiting copy waited for it in steps, then browses on its own.
     const HWND hSecondFrame = waiting.WaitForWindow(kFrameClass, kWindowTimeoutMs);
     ASSERT_NE(hSecondFrame, nullptr) << waiting.Log();
-    const std::string waitLog = waiting.Log();
-    EXPECT_GE(Count(waitLog, "waiting for cleanup from other nulvane instance to complete"), 1u);
-    EXPECT_NE(waitLog.find("opening the first window on " + afterUrl.ToUtf8() + "\n"), std::string::npos);
+    EXPECT_TRUE(waiting.LogHas("waiting for cleanup from other nulvane instance to complete"));
+    EXPECT_TRUE(waiting.LogHas(("opening the first window on " + afterUrl.ToUtf8() + "\n").c_str()));
     // The first copy's exit took its recovery file away: this start found
     // none, and recorded its own session.
-    EXPECT_EQ(waitLog.find("RunRecoveryCleanup"), std::string::npos);
-    EXPECT_EQ(waitLog.find("the earlier session is not wiped yet"), std::string::npos);
-    EXPECT_NE(waitLog.find("CMSDIApp::WriteRecoveryFile end\n"), std::string::npos);
+    EXPECT_FALSE(waiting.LogHas("RunRecoveryCleanup"));
+    EXPECT_FALSE(waiting.LogHas("the earlier session is not wiped yet"));
+    EXPECT_TRUE(waiting.LogHas("CMSDIApp::WriteRecoveryFile end\n"));
     // Its session began after the first one's was wiped and recorded anew.
     EXPECT_FALSE(UrlCacheHas(session));
     EXPECT_TRUE(UrlCacheHas(preSession));
@@ -202,7 +192,7 @@ TEST(TwoCopies, LaterStartsHandTheirUrlOverAndStartsDuringTheCleanupWaitTheirTur
     // The boss command ends it without a dialog.
     ASSERT_TRUE(PostMessageW(hSecondFrame, WM_COMMAND, kBossCommand, 0));
     EXPECT_EQ(waiting.WaitForExit(kExitTimeoutMs), 0) << waiting.Log();
-    EXPECT_NE(waiting.Log().find("Running cleanup in boss mode"), std::string::npos);
+    EXPECT_TRUE(waiting.LogHas("Running cleanup in boss mode"));
     EXPECT_FALSE(TestFileExists(UserRecoveryFile()));
     // The data folder goes with its last file.
     const CString recoveryFile = UserRecoveryFile();

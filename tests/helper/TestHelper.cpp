@@ -11,8 +11,6 @@
 //       creates the named mutex as its initial owner
 //   idle
 //       takes nothing; keeps its own image running until told to quit
-//   exit <code>
-//       signals ready and ends at once with that exit code
 //   url-cache-list <output>
 //       writes every URL-cache entry this process's WinINet enumerates to
 //       the output file, one UTF-8 line each: URL, tab, local file, tab,
@@ -24,9 +22,6 @@
 //       runs the forced default-browser question for that program and logon
 //       name, answering Yes, and writes "vista=%d before=%d result=%d
 //       after=%d" (IsDefault before, the result, IsDefault after)
-//
-// Started as "nulvane_test_helper --register", it does what the program's
-// elevated copy does: the machine-wide registration for its own path.
 //   url-cache-roundtrip <key>
 //       records the key as a history entry, looks it up, deletes it and
 //       looks it up again; signals ready and ends with 0 when every step
@@ -41,11 +36,9 @@
 //         cache <url> | cookie <url> <name> <value> | history <url> |
 //         file <path> <content>
 //       Tests end it with TerminateProcess: a session that never cleaned up.
-//   recover <application-data folder> <silent|switch> <log output>
-//       a later start's recovery clean-up, silent or as after the recovery
-//       switch; writes every log line to the output (UTF-8) and ends with 0
-//       when the recovery file was loaded and is gone, 1 when it was loaded
-//       and stays, 2 when there was none to load
+//
+// Started as "nulvane_test_helper --register", it does what the program's
+// elevated copy does: the machine-wide registration for its own path.
 #include <windows.h>
 #include <wininet.h>
 
@@ -54,7 +47,6 @@
 #include <string>
 #include <vector>
 
-#include "app/Logger.h"
 #include "app/MSDIApp.h"
 #include "framework/Handles.h"
 #include "framework/String.h"
@@ -65,30 +57,31 @@ namespace {
 
 constexpr DWORD kMaxLifetimeMs = 60000;
 
-DWORD ShareModeFromName(const wchar_t* name)
+DWORD ShareModeFromName(const CString& name)
 {
-    if (wcscmp(name, L"read") == 0) {
-        return FILE_SHARE_READ;
+    const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    return name == L"read" ? FILE_SHARE_READ
+           : name == L"write" ? FILE_SHARE_WRITE
+           : name == L"readwrite" ? FILE_SHARE_READ | FILE_SHARE_WRITE
+           : name == L"delete" ? all
+                               : 0;
+}
+
+// Creates the file's missing folders too.
+bool WriteWholeFile(const CString& path, const std::string& content)
+{
+    for (int slash = path.Find(L'\\', 3); slash >= 0; slash = path.Find(L'\\', slash + 1)) {
+        CreateDirectoryW(path.Left(slash), nullptr);
     }
-    if (wcscmp(name, L"write") == 0) {
-        return FILE_SHARE_WRITE;
-    }
-    if (wcscmp(name, L"readwrite") == 0) {
-        return FILE_SHARE_READ | FILE_SHARE_WRITE;
-    }
-    if (wcscmp(name, L"delete") == 0) {
-        return FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    }
-    return 0;
+    CHandle file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return file && WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
+           written == content.size();
 }
 
 bool WriteUtf8File(const wchar_t* output, const CString& text)
 {
-    CHandle file(CreateFileW(output, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    const std::string bytes = text.ToUtf8();
-    DWORD written = 0;
-    return file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size();
+    return WriteWholeFile(output, text.ToUtf8());
 }
 
 bool ListUrlCache(const wchar_t* output)
@@ -171,17 +164,6 @@ std::vector<CString> SplitTabs(const CString& line)
     return fields;
 }
 
-bool WriteWholeFile(const CString& path, const std::string& content)
-{
-    for (int slash = path.Find(L'\\', 3); slash >= 0; slash = path.Find(L'\\', slash + 1)) {
-        CreateDirectoryW(path.Left(slash), nullptr);
-    }
-    CHandle file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    return file && WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
-           written == content.size();
-}
-
 bool RunTraceScript(const wchar_t* script)
 {
     std::string bytes;
@@ -233,29 +215,6 @@ int RunSession(const wchar_t* appDataFolder, const wchar_t* script)
     }
     app.GetCookies().WaitForBackgroundTask();
     return RunTraceScript(script) ? 0 : 7;
-}
-
-void CollectLine(void* pContext, const CString& strLine)
-{
-    *static_cast<CString*>(pContext) += strLine + L"\n";
-}
-
-int RunRecovery(const wchar_t* appDataFolder, const wchar_t* mode, const wchar_t* output)
-{
-    CString log;
-    SetLogObserver(&CollectLine, &log);
-    CMSDIApp app;
-    app.SetAppDataFolder(appDataFolder);
-    const bool bSwitch = wcscmp(mode, L"switch") == 0;
-    const BOOL bLoaded = app.RunRecoveryCleanup(bSwitch ? FALSE : TRUE, bSwitch ? TRUE : FALSE);
-    SetLogObserver(nullptr, nullptr);
-    if (!WriteUtf8File(output, log)) {
-        return 5;
-    }
-    if (!bLoaded) {
-        return 2;
-    }
-    return GetFileAttributesW(app.GetRecoveryFile()) == INVALID_FILE_ATTRIBUTES ? 0 : 1;
 }
 
 }  // namespace
@@ -311,13 +270,6 @@ int wmain(int argc, wchar_t** argv)
         if (code != 0) {
             return code;
         }
-    } else if (wcscmp(command, L"recover") == 0 && argc >= 7) {
-        const int code = RunRecovery(argv[4], argv[5], argv[6]);
-        SetEvent(ready.get());
-        return code;
-    } else if (wcscmp(command, L"exit") == 0 && argc >= 5) {
-        SetEvent(ready.get());
-        return _wtoi(argv[4]);
     } else {
         return 2;
     }

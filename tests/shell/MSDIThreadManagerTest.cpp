@@ -54,37 +54,6 @@ protected:
 
 }  // namespace
 
-TEST_F(ThreadManager, AUrlFromTheApplicationThreadOpensAWindowOnIt)
-{
-    EXPECT_EQ(manager.OpenDocumentFile(pageA.strUrl), nullptr);
-    EXPECT_EQ(manager.GetThreadCount(), 1u);
-    ASSERT_TRUE(pump.PumpUntil([&] { return pump.Started() == 1; }));
-
-    const std::vector<HWND> windows = manager.GetMainWindows();
-    ASSERT_EQ(windows.size(), 1u);
-    EXPECT_TRUE(IsWindowVisible(windows[0]));
-    EXPECT_NE(GetWindowThreadProcessId(windows[0], nullptr), GetCurrentThreadId());
-    EXPECT_TRUE(WaitForLocation(windows[0], L"page-a.html"));
-
-    // New Window opens the default URL.
-    manager.OnFileNew();
-    ASSERT_TRUE(pump.PumpUntil([&] { return pump.Started() == 2; }));
-    EXPECT_TRUE(WaitForLocation(manager.GetMainWindows()[1], L"page-c.html"));
-}
-
-TEST_F(ThreadManager, AUrlFromAWindowThreadNavigatesThatWindowAndStartsNoThread)
-{
-    const std::vector<HWND> windows = OpenWindows({pageA.strUrl});
-    ASSERT_EQ(windows.size(), 1u);
-    ASSERT_TRUE(WaitForLocation(windows[0], L"page-a.html"));
-
-    ASSERT_TRUE(RunOnWindowThread(windows[0], [&] { manager.OpenDocumentFile(pageB.strUrl); }));
-    EXPECT_TRUE(WaitForLocation(windows[0], L"page-b.html"));
-    pump.PumpFor(200);
-    EXPECT_EQ(manager.GetThreadCount(), 1u);
-    EXPECT_EQ(pump.Started(), 1);
-}
-
 TEST(ThreadManagerDde, AcceptsOnlyTheOpenCommandWithAClosedUrl)
 {
     struct {
@@ -113,15 +82,36 @@ TEST(ThreadManagerDde, AcceptsOnlyTheOpenCommandWithAClosedUrl)
     }
 }
 
-TEST_F(ThreadManager, TheDdeOpenCommandOpensItsUrlAndOthersOpenNothing)
+TEST_F(ThreadManager, AUrlOpensANewWindowFromTheApplicationThreadAndTheCallersOwnFromAWindowThread)
 {
+    // Refused DDE commands open nothing.
     EXPECT_FALSE(manager.OnDDECommand(L"[open(\"" + pageB.strUrl));
     EXPECT_FALSE(manager.OnDDECommand(L"[close(\"" + pageB.strUrl + L"\")]"));
     EXPECT_EQ(manager.GetThreadCount(), 0u);
 
-    EXPECT_TRUE(manager.OnDDECommand(L"[open(\"" + pageB.strUrl + L"\")]"));
+    EXPECT_EQ(manager.OpenDocumentFile(pageA.strUrl), nullptr);
+    EXPECT_EQ(manager.GetThreadCount(), 1u);
     ASSERT_TRUE(pump.PumpUntil([&] { return pump.Started() == 1; }));
-    EXPECT_TRUE(WaitForLocation(manager.GetMainWindows()[0], L"page-b.html"));
+    const std::vector<HWND> windows = manager.GetMainWindows();
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_TRUE(IsWindowVisible(windows[0]));
+    EXPECT_NE(GetWindowThreadProcessId(windows[0], nullptr), GetCurrentThreadId());
+    ASSERT_TRUE(WaitForLocation(windows[0], L"page-a.html"));
+
+    // From the window's own thread: that window navigates, no thread starts.
+    ASSERT_TRUE(RunOnWindowThread(windows[0], [&] { manager.OpenDocumentFile(pageB.strUrl); }));
+    EXPECT_TRUE(WaitForLocation(windows[0], L"page-b.html"));
+    pump.PumpFor(200);
+    EXPECT_EQ(manager.GetThreadCount(), 1u);
+    EXPECT_EQ(pump.Started(), 1);
+
+    // The DDE open command and New Window (on the default URL) open their own.
+    EXPECT_TRUE(manager.OnDDECommand(L"[open(\"" + pageA.strUrl + L"\")]"));
+    ASSERT_TRUE(pump.PumpUntil([&] { return pump.Started() == 2; }));
+    EXPECT_TRUE(WaitForLocation(manager.GetMainWindows()[1], L"page-a.html"));
+    manager.OnFileNew();
+    ASSERT_TRUE(pump.PumpUntil([&] { return pump.Started() == 3; }));
+    EXPECT_TRUE(WaitForLocation(manager.GetMainWindows()[2], L"page-c.html"));
 }
 
 TEST_F(ThreadManager, ClosingTheLastOfSeveralWindowsAsksForTheCleanUpOnce)
@@ -266,15 +256,4 @@ TEST_F(ThreadManager, BroadcastsAndExitReachEveryWindow)
     ASSERT_TRUE(pump.PumpUntil([&] { return manager.GetThreadCount() == 0; }));
     pump.PumpFor(100);
     EXPECT_EQ(pump.Cleanups(), (std::vector<WPARAM>{1, 1}));
-}
-
-TEST_F(ThreadManager, AThreadWhoseWindowCannotBeCreatedStillReportsItsEnd)
-{
-    manager.threadFactory = [](CMSDIThreadManager& m) { return new CFaultyWindowThread(m, true); };
-    ASSERT_TRUE(manager.StartWindowThread(pageA.strUrl));
-    ASSERT_TRUE(pump.PumpUntil([&] { return manager.GetThreadCount() == 0; }));
-    EXPECT_EQ(pump.Started(), 0);
-    EXPECT_EQ(pump.Ending(), 1);
-    // It was the only window: the session ends.
-    EXPECT_EQ(pump.Cleanups(), std::vector<WPARAM>{1});
 }

@@ -54,7 +54,6 @@ TEST(NewWindowHandOffState, RefusesAPublicationAfterTheRequesterGaveUp)
     EXPECT_EQ(cancelled.TakeOrCancel(pReceived.put()), E_ABORT);
     EXPECT_FALSE(pReceived);
     EXPECT_FALSE(cancelled.Publish(pBrowser.get()));
-
 }
 
 TEST_F(NewWindow, ANewWindowHandsItsBrowserToTheRequestingView)
@@ -120,5 +119,10 @@ TEST_F(NewWindow, AWindowThatFailsWakesTheRequesterAtOnce)
     const ULONGLONG ullStart = GetTickCount64();
     EXPECT_FALSE(manager.RequestNewWindow(pDisp.put()));
     EXPECT_LT(GetTickCount64() - ullStart, 5000u);
+    // The thread still reports its end; it was the only window: the
+    // session ends.
     ASSERT_TRUE(pump.PumpUntil([&] { return manager.GetThreadCount() == 0; }));
+    EXPECT_EQ(pump.Started(), 0);
+    EXPECT_EQ(pump.Ending(), 1);
+    EXPECT_EQ(pump.Cleanups(), std::vector<WPARAM>{1});
 }

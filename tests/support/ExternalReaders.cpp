@@ -15,6 +15,18 @@ CString AuditToolPath()
     return TestProgramFolder() + L"..\\bin\\nulvane_trace_audit.exe";
 }
 
+// The host (Unix) path of a Windows path, or an empty string.
+CString HostPathOf(const CString& strPath)
+{
+    using UnixName = char*(CDECL*)(LPCWSTR);
+    const auto pfn = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* name = pfn != nullptr ? pfn(strPath) : nullptr;
+    const CString result = name != nullptr ? CString::FromUtf8(name) : CString();
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
 }  // namespace
 
 std::vector<std::string> RunTraceAudit(const CString& strArguments, int* pExitCode)
@@ -74,16 +86,6 @@ std::vector<std::string> LinesContaining(const std::vector<std::string>& lines, 
     return found;
 }
 
-CString HostPathOf(const CString& strPath)
-{
-    using UnixName = char*(CDECL*)(LPCWSTR);
-    const auto pfn = reinterpret_cast<UnixName>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    char* name = pfn != nullptr ? pfn(strPath) : nullptr;
-    const CString result = name != nullptr ? CString::FromUtf8(name) : CString();
-    HeapFree(GetProcessHeap(), 0, name);
-    return result;
-}
 
 // Wine starts host programs without a process handle to wait on, so the
 // shell leaves the exit code in a file that is polled for.

@@ -19,8 +19,6 @@ std::vector<std::string> LinesStartingWith(const std::vector<std::string>& lines
 // The lines that contain the text.
 std::vector<std::string> LinesContaining(const std::vector<std::string>& lines, const std::string& text);
 
-// The host (Unix) path of a Windows path, or an empty string.
-CString HostPathOf(const CString& strPath);
 // The "Location" of every record that msiecfexport lists in the mode
 // ("items", "recovered", "all") for a copy of the index file, given the
 // signature that reader insists on. Work files go to the folder.

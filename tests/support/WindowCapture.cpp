@@ -1,13 +1,6 @@
 #include "tests/support/WindowCapture.h"
 
-#include <objidl.h>
-
-#include <gdiplus.h>
-
-#include <memory>
-
 #include "framework/Handles.h"
-#include "widgets/GdiplusSession.h"
 
 CWindowImage CWindowImage::Capture(HWND hWnd, bool bClientOnly)
 {
@@ -77,38 +70,4 @@ int CWindowImage::CountNear(COLORREF cr, int nTolerance) const
         }
     }
     return n;
-}
-
-bool CWindowImage::SavePng(const CString& strPath) const
-{
-    CGdiplusSession gdiplus;
-    if (!gdiplus.Started() || Empty()) {
-        return false;
-    }
-    UINT nEncoders = 0;
-    UINT cbEncoders = 0;
-    if (Gdiplus::GetImageEncodersSize(&nEncoders, &cbEncoders) != Gdiplus::Ok || cbEncoders == 0) {
-        return false;
-    }
-    std::vector<BYTE> buffer(cbEncoders);
-    auto* pEncoders = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.data());
-    if (Gdiplus::GetImageEncoders(nEncoders, cbEncoders, pEncoders) != Gdiplus::Ok) {
-        return false;
-    }
-    const CLSID* pPng = nullptr;
-    for (UINT i = 0; i < nEncoders; ++i) {
-        if (wcscmp(pEncoders[i].MimeType, L"image/png") == 0) {
-            pPng = &pEncoders[i].Clsid;
-        }
-    }
-    if (pPng == nullptr) {
-        return false;
-    }
-    std::vector<uint32_t> pixels(m_pixels);
-    for (uint32_t& pixel : pixels) {
-        pixel |= 0xFF000000;
-    }
-    Gdiplus::Bitmap bitmap(m_nWidth, m_nHeight, m_nWidth * 4, PixelFormat32bppARGB,
-                           reinterpret_cast<BYTE*>(pixels.data()));
-    return bitmap.Save(strPath, pPng, nullptr) == Gdiplus::Ok;
 }

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "framework/String.h"
 
 // What a window shows on screen, read back from its device context: the
 // pixels the platform really drew, not what our code meant to draw.
@@ -22,8 +21,6 @@ public:
     // How many pixels lie within nTolerance of the colour on each channel.
     int CountNear(COLORREF cr, int nTolerance = 8) const;
 
-    // Writes a PNG through GDI+; false on failure.
-    bool SavePng(const CString& strPath) const;
 
 private:
     int m_nWidth = 0;
