@@ -41,9 +41,6 @@ TEST(CommandLine, TheUrlIsTheFirstArgumentThatIsNoSwitch)
     for (const auto& c : cases) {
         EXPECT_EQ(Parse(c.pszRaw).GetUrl(), CString(c.pszUrl)) << CString(c.pszRaw).ToUtf8();
     }
-    // An empty text splits nothing: the system would split the running
-    // program's own command line instead.
-    EXPECT_TRUE(Parse(L"").GetArguments().empty());
 }
 
 TEST(CommandLine, RegisterCountsOnlyAsTheExactFirstArgument)
