@@ -132,10 +132,10 @@ done_frame() {
 }
 frames=""
 i=0
-for spec in "3 0" "6 0" "9 0" "12 0" "13.4 0" "12.5 0.15" "12.5 0.27" "12.5 0.38" "12.5 0.5" \
+for frame_args in "3 0" "6 0" "9 0" "12 0" "13.4 0" "12.5 0.15" "12.5 0.27" "12.5 0.38" "12.5 0.5" \
             "12.5 0.62" "12.5 0.74" "12.5 0.86" "12.5 0.95" "12.5 1"; do
     # shellcheck disable=SC2086
-    done_frame "$work/done-$i" $spec
+    done_frame "$work/done-$i" $frame_args
     frames="$frames -delay 4 $work/done-$i.png"
     i=$((i + 1))
 done
