@@ -72,29 +72,8 @@ void WriteOldFile(const CString& strPath, const std::string& content)
 // Every index.dat below the three stores of the URL cache.
 std::vector<CString> IndexFiles()
 {
-    std::vector<CString> found;
-    std::vector<CString> folders = {SpecialFolder(CSIDL_INTERNET_CACHE), SpecialFolder(CSIDL_COOKIES),
-                                    SpecialFolder(CSIDL_HISTORY)};
-    while (!folders.empty()) {
-        const CString folder = folders.back();
-        folders.pop_back();
-        WIN32_FIND_DATAW data;
-        CFindHandle find(FindFirstFileW(folder + L"\\*", &data));
-        if (!find) {
-            continue;
-        }
-        do {
-            const CString name(data.cFileName);
-            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-                if (name != L"." && name != L"..") {
-                    folders.push_back(folder + L"\\" + name);
-                }
-            } else if (name.CompareNoCase(L"index.dat") == 0) {
-                found.push_back(folder + L"\\" + name);
-            }
-        } while (FindNextFileW(find.get(), &data));
-    }
-    return found;
+    return FindTestFiles({SpecialFolder(CSIDL_INTERNET_CACHE), SpecialFolder(CSIDL_COOKIES), SpecialFolder(CSIDL_HISTORY)},
+                         L"index.dat");
 }
 
 // Sleeps past the current second: the session start has whole seconds,

@@ -42,25 +42,8 @@ CString HistoryFolder()
 std::map<CString, std::string> HistoryStores()
 {
     std::map<CString, std::string> stores;
-    std::vector<CString> folders = {HistoryFolder()};
-    while (!folders.empty()) {
-        const CString folder = folders.back();
-        folders.pop_back();
-        WIN32_FIND_DATAW data;
-        CFindHandle find(FindFirstFileW(folder + L"\\*", &data));
-        if (!find) {
-            continue;
-        }
-        do {
-            const CString name(data.cFileName);
-            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-                if (name != L"." && name != L"..") {
-                    folders.push_back(folder + L"\\" + name);
-                }
-            } else if (name.CompareNoCase(L"index.dat") == 0) {
-                stores[folder + L"\\" + name] = ReadTestFile(folder + L"\\" + name);
-            }
-        } while (FindNextFileW(find.get(), &data));
+    for (const CString& path : FindTestFiles({HistoryFolder()}, L"index.dat")) {
+        stores[path] = ReadTestFile(path);
     }
     return stores;
 }

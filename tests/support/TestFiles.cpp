@@ -106,3 +106,28 @@ CString TestProgramFolder()
     CString folder(path, static_cast<int>(n));
     return folder.Left(folder.ReverseFind(L'\\') + 1);
 }
+
+std::vector<CString> FindTestFiles(std::vector<CString> folders, const wchar_t* pszName)
+{
+    std::vector<CString> found;
+    while (!folders.empty()) {
+        const CString folder = folders.back();
+        folders.pop_back();
+        WIN32_FIND_DATAW data;
+        CFindHandle find(FindFirstFileW(folder + L"\\*", &data));
+        if (!find) {
+            continue;
+        }
+        do {
+            const CString name(data.cFileName);
+            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+                if (name != L"." && name != L"..") {
+                    folders.push_back(folder + L"\\" + name);
+                }
+            } else if (name.CompareNoCase(pszName) == 0) {
+                found.push_back(folder + L"\\" + name);
+            }
+        } while (FindNextFileW(find.get(), &data));
+    }
+    return found;
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "framework/String.h"
 
@@ -28,5 +29,7 @@ bool TestFileExists(const CString& strPath);
 void CreateTestFolders(const CString& strPath);
 // Removes a folder tree; read-only files too.
 void RemoveTestTree(const CString& strPath);
+// Every file of the given name (case-insensitive) in the folder trees.
+std::vector<CString> FindTestFiles(std::vector<CString> folders, const wchar_t* pszName);
 // The folder of the running test program, with a trailing backslash.
 CString TestProgramFolder();
