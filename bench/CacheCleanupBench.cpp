@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "bench/BenchClock.h"
 #include "bench/PlatformCallTimer.h"
 #include "cleanup/Deleter.h"
 #include "framework/Handles.h"
@@ -39,15 +40,6 @@ constexpr int kSessionEntries = 500;
 constexpr int kCookies = 1000;
 constexpr int kCookiesPerHost = 4;
 constexpr int kDefaultRounds = 3;
-
-double Now()
-{
-    LARGE_INTEGER f;
-    LARGE_INTEGER c;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&c);
-    return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
 
 bool AddEntry(const CString& url)
 {
@@ -202,7 +194,7 @@ int wmain(int argc, wchar_t** argv)
             if ((half == 0) == (round % 2 == 0)) {
                 // Bare: the same walks and deletions, nothing else.
                 PlatformCallTimer::SetBucket(kBare);
-                const double t0 = Now();
+                const double t0 = Seconds();
                 int deleted = 0;
                 for (const CString& url : Walk(&IsCookie, start)) {
                     deleted += DeleteUrlCacheEntryW(url) ? 1 : 0;
@@ -210,7 +202,7 @@ int wmain(int argc, wchar_t** argv)
                 for (const CString& url : Walk(&IsSessionEntry, start)) {
                     deleted += DeleteUrlCacheEntryW(url) ? 1 : 0;
                 }
-                bare = Now() - t0;
+                bare = Seconds() - t0;
                 if (deleted != kCookies / kCookiesPerHost + kSessionEntries) {
                     fprintf(stderr, "bare work deleted %d entries\n", deleted);
                 }
@@ -222,12 +214,12 @@ int wmain(int argc, wchar_t** argv)
                 cookies.SetDeleter(&deleter);
                 cache.SetDeleter(&deleter);
                 PlatformCallTimer::SetBucket(kCookieCleaner);
-                const double t0 = Now();
+                const double t0 = Seconds();
                 const BOOL bCookies = cookies.removeCookies();
-                cookieTime = Now() - t0;
+                cookieTime = Seconds() - t0;
                 PlatformCallTimer::SetBucket(kCacheCleaner);
                 const BOOL bCache = cache.RunBackgroundTask();
-                cacheTime = Now() - t0 - cookieTime;
+                cacheTime = Seconds() - t0 - cookieTime;
                 if (!bCookies || !bCache) {
                     fprintf(stderr, "a cleaner failed: cookies %d, Temporary Internet Files %d\n", bCookies, bCache);
                 }
@@ -260,12 +252,12 @@ int wmain(int argc, wchar_t** argv)
     }
     CCookies startup;
     CDeleter secure(TRUE, FALSE, FALSE);
-    const double t0 = Now();
+    const double t0 = Seconds();
     const BOOL bRead = startup.ReadCookies();
-    const double readTime = Now() - t0;
+    const double readTime = Seconds() - t0;
     startup.StartRemoval(&secure);
     startup.WaitForBackgroundTask();
-    const double startupTime = Now() - t0;
+    const double startupTime = Seconds() - t0;
     printf("start-up: ReadCookies %.2f s (%d records, %d), removal with the secure deleter %.2f s (%d)\n", readTime,
            startup.GetSnapshot().GetCount(), bRead, startupTime - readTime, startup.GetResult());
     return 0;

@@ -78,9 +78,9 @@ double TimeDeletes(const CString& folder, int count, const std::function<bool(co
 
 }  // namespace
 
-int main(int argc, char** argv)
+int wmain(int argc, wchar_t** argv)
 {
-    const int count = argc > 1 ? atoi(argv[1]) : kDefaultFiles;
+    const int count = argc > 1 ? _wtoi(argv[1]) : kDefaultFiles;
     if (count <= 0) {
         fprintf(stderr, "usage: deleter_bench [file count]\n");
         return 2;

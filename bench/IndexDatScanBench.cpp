@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchClock.h"
 #include "framework/File.h"
 #include "framework/Handles.h"
 #include "framework/String.h"
@@ -21,15 +22,6 @@
 using namespace IndexDat;
 
 namespace {
-
-double Seconds()
-{
-    LARGE_INTEGER f;
-    LARGE_INTEGER c;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&c);
-    return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
 
 void Put32(std::string& b, size_t at, uint32_t v)
 {

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchClock.h"
 #include "cleanup/CleanupManager.h"
 #include "cleanup/Deleter.h"
 #include "framework/Handles.h"
@@ -40,29 +41,6 @@ namespace {
 
 constexpr int kDefaultHistory = 5000;
 constexpr int kSessionUrls = 200;
-
-double Seconds()
-{
-    LARGE_INTEGER f;
-    LARGE_INTEGER c;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&c);
-    return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
-
-double Time(const std::function<void()>& work)
-{
-    const double start = Seconds();
-    work();
-    return Seconds() - start;
-}
-
-CString AppData()
-{
-    wchar_t path[MAX_PATH] = {};
-    SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path);
-    return CString(path);
-}
 
 bool Visit(const CString& url)
 {

@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchClock.h"
 #include "app/Logger.h"
 #include "bench/PlatformCallTimer.h"
 #include "cleanup/CleanupManager.h"
@@ -61,29 +62,6 @@ constexpr int kSessionJavaFiles = 80;
 
 constexpr wchar_t kSeedCookiesSwitch[] = L"--seed-cookies";
 constexpr wchar_t kExpiry[] = L"; expires=Tue, 01-Jan-2030 00:00:00 GMT";
-
-double Now()
-{
-    LARGE_INTEGER f;
-    LARGE_INTEGER c;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&c);
-    return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
-
-double Time(const std::function<void()>& work)
-{
-    const double start = Now();
-    work();
-    return Now() - start;
-}
-
-CString AppData()
-{
-    wchar_t path[MAX_PATH] = {};
-    SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path);
-    return CString(path);
-}
 
 CString CookieHost(int nHost)
 {
@@ -190,12 +168,12 @@ struct CCategoryClock {
     void Start()
     {
         nCurrent = kOutside;
-        dEntered[kOutside] = Now();
+        dEntered[kOutside] = Seconds();
         PlatformCallTimer::SetBucket(kOutside);
     }
     void Enter(int nCategory)
     {
-        const double now = Now();
+        const double now = Seconds();
         dSeconds[nCurrent] += now - dEntered[nCurrent];
         nCurrent = nCategory;
         dEntered[nCategory] = now;
