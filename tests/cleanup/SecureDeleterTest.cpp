@@ -222,78 +222,77 @@ TEST(SecureDeleterTest, EachPathLeavesNothingOfTheFilesData)
     }
 }
 
-TEST(SecureDeleterTest, LastByteFirstThenEachRangeWithItsThreePassesThenTheAlphabet)
+// The plain path: the last byte first, then each 64 KiB range with its three
+// passes; then the name through the alphabet, keeping its length, dots and
+// folder. A scrambled name that exists already is somebody else's file: the
+// renames stop there and the file goes under the last name reached. A file
+// that cannot be deleted gets its own name back; a failed write stops before
+// any rename.
+TEST(SecureDeleterTest, OverwritesRenamesAndDeletesOrStopsSafely)
 {
-    CTempFolder folder;
-    const CString file = folder / L"odd.bin";
-    WriteTestFile(file, std::string(65537, 'q'));
+    const struct {
+        const char* pszName;
+        size_t nSize;
+        bool bNameTaken, bReadOnlyAtLastName;
+        int nFailWrite;
+        size_t nWrites, nNames;
+        std::vector<CString> left;
+    } cases[] = {
+        {"odd size", 65537, false, false, -1, 9, 26, {}},
+        {"empty", 0, false, false, -1, 0, 26, {}},
+        {"scrambled name taken", 6, true, false, -1, 6, 3, {L"C.C.CCC"}},
+        {"delete fails", 100, false, true, -1, 6, 27, {L"a.b.txt"}},
+        {"write fails", 200000, false, false, 4, 5, 0, {L"a.b.txt"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        CTempFolder folder;
+        const CString file = folder / L"a.b.txt";
+        WriteTestFile(file, std::string(c.nSize, 'q'));
+        if (c.bNameTaken) {
+            WriteTestFile(folder / L"C.C.CCC", "someone else's");
+        }
+        CProbedDeleter deleter;
+        deleter.m_bReadOnlyAtLastName = c.bReadOnlyAtLastName;
+        deleter.m_nFailWrite = c.nFailWrite;
+        EXPECT_EQ(deleter.SecureDelete(file), c.left.empty() || c.bNameTaken);
+        EXPECT_EQ(deleter.m_writes.size(), c.nWrites);
+        EXPECT_EQ(deleter.m_names.size(), c.nNames);
+        EXPECT_EQ(FolderEntries(folder), c.left);
+        if (c.bNameTaken) {
+            EXPECT_EQ(ReadTestFile(folder / L"C.C.CCC"), "someone else's");
+        }
+        if (c.bReadOnlyAtLastName) {
+            EXPECT_TRUE(deleter.LeftOnlyThirdPattern(ReadTestFile(file)));
+        }
+        if (c.nSize == 65537) {
+            EXPECT_EQ(deleter.m_writes, (std::vector<Write>{{65536, 1, 0}, {65536, 1, 1}, {65536, 1, 2}, {0, 65536, 0},
+                                                            {0, 65536, 1}, {0, 65536, 2}, {65536, 1, 0},
+                                                            {65536, 1, 1}, {65536, 1, 2}}));
+        }
+        for (size_t k = 0; c.nSize == 0 && k < 26; ++k) {
+            const wchar_t ch = static_cast<wchar_t>(L'A' + k);
+            EXPECT_EQ(deleter.m_names[k], folder / FormatString(L"%c.%c.%c%c%c", ch, ch, ch, ch, ch));
+        }
+    }
+}
+
+TEST(SecureDeleterTest, PatternsAreZerosOnesAndRandomAndWithoutThemNothingIsTouched)
+{
     CProbedDeleter deleter;
-    ASSERT_TRUE(deleter.SecureDelete(file));
-    EXPECT_EQ(deleter.m_writes, (std::vector<Write>{{65536, 1, 0}, {65536, 1, 1}, {65536, 1, 2}, {0, 65536, 0},
-                                                    {0, 65536, 1}, {0, 65536, 2}, {65536, 1, 0}, {65536, 1, 1},
-                                                    {65536, 1, 2}}));
+    const auto* p = reinterpret_cast<const char*>(deleter.GetPattern(0));
+    EXPECT_EQ(std::string(p, 65536) + std::string(reinterpret_cast<const char*>(deleter.GetPattern(1)), 65536),
+              std::string(65536, '\0') + std::string(65536, '\xFF'));
     const BYTE* pRandom = deleter.GetPattern(2);
-    EXPECT_EQ(std::string(65536, '\0'), std::string(reinterpret_cast<const char*>(deleter.GetPattern(0)), 65536));
-    EXPECT_EQ(std::string(65536, '\xFF'), std::string(reinterpret_cast<const char*>(deleter.GetPattern(1)), 65536));
     EXPECT_GT(std::set<BYTE>(pRandom, pRandom + 65536).size(), 200u) << "the random pattern is not random";
 
-    // An empty file is renamed through the alphabet, keeping its name's
-    // length, dots and folder, and deleted with nothing written.
-    const CString empty = folder / L"a.b.txt";
-    WriteTestFile(empty, "");
-    CProbedDeleter emptyDeleter;
-    EXPECT_TRUE(emptyDeleter.SecureDelete(empty));
-    EXPECT_TRUE(emptyDeleter.m_writes.empty());
-    ASSERT_EQ(emptyDeleter.m_names.size(), 26u);
-    for (int k = 0; k < 26; ++k) {
-        const wchar_t c = static_cast<wchar_t>(L'A' + k);
-        EXPECT_EQ(emptyDeleter.m_names[k], folder / FormatString(L"%c.%c.%c%c%c", c, c, c, c, c));
-    }
-    EXPECT_TRUE(FolderEntries(folder).empty());
-}
-
-// A scrambled name that exists already is somebody else's file: the renames
-// stop there and the file is deleted under the last name reached. A file
-// that cannot be deleted gets its own name back.
-TEST(SecureDeleterTest, ARenameOrDeleteThatFailsLeavesOtherFilesAndTheNameAlone)
-{
-    CTempFolder folder;
-    const CString file = folder / L"a.b.txt";
-    WriteTestFile(file, "secret");
-    WriteTestFile(folder / L"C.C.CCC", "someone else's");
-    CProbedDeleter deleter;
-    EXPECT_TRUE(deleter.SecureDelete(file));
-    EXPECT_EQ(deleter.m_names.size(), 3u);
-    EXPECT_EQ(FolderEntries(folder), std::vector<CString>{L"C.C.CCC"});
-    EXPECT_EQ(ReadTestFile(folder / L"C.C.CCC"), "someone else's");
-
-    const CString stays = folder / L"stays.txt";
-    WriteTestFile(stays, std::string(100, 'q'));
-    CProbedDeleter failing;
-    failing.m_bReadOnlyAtLastName = true;
-    EXPECT_FALSE(failing.SecureDelete(stays));
-    EXPECT_EQ(FolderEntries(folder), (std::vector<CString>{L"C.C.CCC", L"stays.txt"}));
-    EXPECT_TRUE(failing.LeftOnlyThirdPattern(ReadTestFile(stays)));
-}
-
-TEST(SecureDeleterTest, AFailedWriteOrPatternStopsBeforeAnyRename)
-{
-    CTempFolder folder;
-    const CString file = folder / L"partial.bin";
-    WriteTestFile(file, std::string(200000, 'q'));
-    CProbedDeleter deleter;
-    deleter.m_nFailWrite = 4;
-    EXPECT_FALSE(deleter.SecureDelete(file));
-    EXPECT_EQ(deleter.m_writes.size(), 5u);
-    EXPECT_TRUE(deleter.m_names.empty());
-
-    // Without its patterns the deleter refuses every file untouched.
     static int s_nCalls = 0;
     CProbedDeleter unready([](SIZE_T cb) -> void* {
         return ++s_nCalls == 2 ? nullptr : VirtualAlloc(nullptr, cb, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     });
-    WriteTestFile(file, "kept");
-    EXPECT_FALSE(unready.SecureDelete(file));
+    CTempFolder folder;
+    WriteTestFile(folder / L"kept.txt", "kept");
+    EXPECT_FALSE(unready.SecureDelete(folder / L"kept.txt"));
     EXPECT_TRUE(unready.m_writes.empty() && unready.m_names.empty());
-    EXPECT_EQ(ReadTestFile(file), "kept");
+    EXPECT_EQ(ReadTestFile(folder / L"kept.txt"), "kept");
 }
