@@ -1,13 +1,11 @@
 #include "framework/ComPtr.h"
 #include "framework/Handles.h"
-#include "framework/Thread.h"
 #include "framework/WinThread.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <stdexcept>
-#include <thread>
+#include <string>
 #include <vector>
 
 namespace {
@@ -18,95 +16,65 @@ bool IsOpenHandle(HANDLE h)
     return GetHandleInformation(h, &flags) != FALSE;
 }
 
-// Counts its references so the test sees every AddRef and Release.
-class CCountedObject : public IUnknown {
-public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (riid != IID_IUnknown) {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        *ppv = this;
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
-    STDMETHODIMP_(ULONG) Release() override { return --m_refs; }
+// An object's reference count, as AddRef and Release report it.
+ULONG Refs(IUnknown* p)
+{
+    p->AddRef();
+    return p->Release();
+}
 
-    std::atomic<ULONG> m_refs{1};
-};
-
-struct CRecord {
-    std::vector<const char*> steps;
-    std::atomic<bool> bDeleted{false};
-    CWinThread* pCurrentInside = nullptr;
-    std::vector<UINT> threadMessages;
-};
-
+// Records its steps; its thread posts itself two messages (the first
+// handler throws) and a quit with 7, or fails or throws in InitInstance.
 class CRecordingThread : public CWinThread {
 public:
     enum class Mode { run, fail, throwInInit };
 
-    CRecordingThread(CRecord& record, Mode mode) : m_record(record), m_mode(mode) {}
-    ~CRecordingThread() override { m_record.bDeleted = true; }
+    CRecordingThread(std::vector<std::string>& steps, Mode mode) : m_steps(steps), m_mode(mode) {}
+    ~CRecordingThread() override { m_steps.push_back("deleted"); }
+
+    // Runs the thread to its end; its exit code.
+    static DWORD Run(std::vector<std::string>& steps, Mode mode)
+    {
+        CWinThread* pThread = new CRecordingThread(steps, mode);
+        EXPECT_TRUE(pThread->CreateThread());
+        // Taken over: the thread must not close it when it ends.
+        CHandle hThread = pThread->DetachThreadHandle();
+        DWORD dwExitCode = 0;
+        EXPECT_EQ(WaitForSingleObject(hThread.get(), 10000), WAIT_OBJECT_0);
+        EXPECT_TRUE(GetExitCodeThread(hThread.get(), &dwExitCode));
+        return dwExitCode;
+    }
 
 protected:
     BOOL InitInstance() override
     {
-        m_record.steps.push_back("init");
-        m_record.pCurrentInside = GetCurrent();
+        m_steps.push_back(GetCurrent() == this ? "init" : "init, not current");
         if (m_mode == Mode::throwInInit) {
             throw std::runtime_error("init");
         }
+        PostThreadMessageW(GetCurrentThreadId(), WM_APP + 1, 0, 0);
+        PostThreadMessageW(GetCurrentThreadId(), WM_APP + 2, 0, 0);
+        PostQuitMessage(7);
         return m_mode == Mode::run;
     }
     int ExitInstance() override
     {
-        m_record.steps.push_back("exit");
+        m_steps.push_back("exit");
         return CWinThread::ExitInstance() + 100;
     }
     void OnThreadMessage(const MSG& msg) override
     {
-        m_record.threadMessages.push_back(msg.message);
-        if (msg.message == WM_APP + 2) {
+        m_steps.push_back(std::to_string(msg.message - WM_APP));
+        if (msg.message == WM_APP + 1) {
             throw std::runtime_error("handler");
         }
     }
-    void OnUnhandledException(const wchar_t*) noexcept override { m_record.steps.push_back("caught"); }
+    void OnUnhandledException(const wchar_t*) noexcept override { m_steps.push_back("caught"); }
 
 private:
-    CRecord& m_record;
+    std::vector<std::string>& m_steps;
     Mode m_mode;
 };
-
-// Starts the thread, posts it the messages and a quit, and waits for its
-// end; its exit code.
-DWORD RunToEnd(CWinThread* pThread, const std::vector<UINT>& messages = {}, WPARAM nQuitCode = 0)
-{
-    if (!pThread->CreateThread()) {
-        ADD_FAILURE() << "thread not started";
-        delete pThread;
-        return 0;
-    }
-    const DWORD dwThreadId = pThread->GetThreadId();
-    // Taken over: the thread must not close it when it ends.
-    CHandle hThread = pThread->DetachThreadHandle();
-    for (UINT uMsg : messages) {
-        while (!PostThreadMessageW(dwThreadId, uMsg, 0, 0) && WaitForSingleObject(hThread.get(), 5) == WAIT_TIMEOUT) {
-        }
-    }
-    PostThreadMessageW(dwThreadId, WM_QUIT, nQuitCode, 0);
-    EXPECT_EQ(WaitForSingleObject(hThread.get(), 10000), WAIT_OBJECT_0);
-    DWORD dwExitCode = 0;
-    EXPECT_TRUE(GetExitCodeThread(hThread.get(), &dwExitCode));
-    return dwExitCode;
-}
-
-unsigned __stdcall ReturnParameter(void* parameter)
-{
-    return static_cast<unsigned>(reinterpret_cast<uintptr_t>(parameter));
-}
 
 }  // namespace
 
@@ -143,90 +111,47 @@ TEST(Owners, CloseOrReleaseWhatTheyHoldOnResetAndDestructionButNotAfterAMove)
                                nullptr, nullptr),
               ERROR_SUCCESS);
 
-    // A mutex is released, its handle kept: another thread takes it at once.
-    CHandle mutex(CreateMutexW(nullptr, TRUE, nullptr));
+    // A COM pointer counts every copy, none for a move.
+    IStream* pObject = nullptr;
+    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &pObject), S_OK);
     {
-        CMutexOwnership owned(mutex.get());
-    }
-    DWORD result = WAIT_FAILED;
-    std::thread([&] {
-        result = WaitForSingleObject(mutex.get(), 0);
-        ReleaseMutex(mutex.get());
-    }).join();
-    EXPECT_EQ(result, WAIT_OBJECT_0);
-    EXPECT_TRUE(IsOpenHandle(mutex.get()));
-
-    CCountedObject object;
-    {
-        CComPtr<IUnknown> a(&object);
-        CComPtr<IUnknown> b(a);
-        CComPtr<IUnknown> c(std::move(b));
+        CComPtr<IStream> a(pObject);
+        CComPtr<IStream> b(a);
+        CComPtr<IStream> c(std::move(b));
         EXPECT_FALSE(b);
-        EXPECT_EQ(object.m_refs, 3u);
         c = a;
         c = c;
-        EXPECT_EQ(object.m_refs, 3u);
+        EXPECT_EQ(Refs(pObject), 3u);
         CComPtr<IUnknown> queried;
         EXPECT_EQ(a.QueryInterface(queried), S_OK);
-        EXPECT_EQ(object.m_refs, 4u);
         c.reset();
-        EXPECT_EQ(object.m_refs, 3u);
+        EXPECT_EQ(Refs(pObject), 3u);
+        pObject->AddRef();
+        c.Attach(pObject);
+        EXPECT_EQ(c.Detach(), pObject);
+        EXPECT_EQ(Refs(pObject), 4u);
+        pObject->Release();
     }
-    EXPECT_EQ(object.m_refs, 1u);
-    CComPtr<IUnknown> attached;
-    object.AddRef();
-    attached.Attach(&object);
-    attached.Detach()->Release();
-    EXPECT_EQ(object.m_refs, 1u);
+    EXPECT_EQ(pObject->Release(), 0u);
     CComPtr<IUnknown> none;
     EXPECT_EQ(CComPtr<IUnknown>().QueryInterface(none), E_POINTER);
 }
 
-TEST(Thread, ASuspendedThreadRunsOnlyAfterResumeAndTerminateEndsIt)
+TEST(WinThread, RunsItsLoopUntilQuitStopsEveryExceptionThenExitsAndDeletesItself)
 {
-    CThread thread;
-    DWORD code = 0;
-    EXPECT_FALSE(thread.GetExitCode(&code));
-    EXPECT_FALSE(thread.Resume());
-    EXPECT_EQ(thread.Wait(0), WAIT_FAILED);
-
-    ASSERT_TRUE(thread.Create(&ReturnParameter, reinterpret_cast<void*>(uintptr_t{7}), true));
-    EXPECT_EQ(thread.Wait(50), static_cast<DWORD>(WAIT_TIMEOUT));
-    EXPECT_TRUE(thread.GetExitCode(&code));
-    EXPECT_EQ(code, STILL_ACTIVE);
-    EXPECT_FALSE(thread.HasEnded());
-    ASSERT_TRUE(thread.Resume());
-    EXPECT_EQ(thread.Wait(5000), WAIT_OBJECT_0);
-    EXPECT_TRUE(thread.GetExitCode(&code));
-    EXPECT_EQ(code, 7u);
-    EXPECT_TRUE(thread.HasEnded());
-
-    CThread blocked;
-    ASSERT_TRUE(blocked.Create(&ReturnParameter, nullptr, true));
-    EXPECT_TRUE(blocked.Terminate(42));
-    EXPECT_EQ(blocked.Wait(5000), WAIT_OBJECT_0);
-    EXPECT_TRUE(blocked.GetExitCode(&code));
-    EXPECT_EQ(code, 42u);
-}
-
-TEST(WinThread, RunsItsLoopUntilQuitThenExitsAndDeletesItself)
-{
-    CRecord record;
-    auto* pThread = new CRecordingThread(record, CRecordingThread::Mode::run);
-    EXPECT_EQ(RunToEnd(pThread, {WM_APP + 1, WM_APP + 2, WM_APP + 3}, 7), 107u);
-    EXPECT_TRUE(record.bDeleted);
-    EXPECT_EQ(record.pCurrentInside, pThread);
-    EXPECT_EQ(CWinThread::GetCurrent(), nullptr);
-    // A throwing handler stops at the thread, which carries on.
-    EXPECT_EQ(record.threadMessages, (std::vector<UINT>{WM_APP + 1, WM_APP + 2, WM_APP + 3}));
-    EXPECT_EQ(record.steps, (std::vector<const char*>{"init", "caught", "exit"}));
-
-    // ExitInstance runs when initialisation fails or throws.
-    for (const auto mode : {CRecordingThread::Mode::fail, CRecordingThread::Mode::throwInInit}) {
-        CRecord failed;
-        EXPECT_EQ(RunToEnd(new CRecordingThread(failed, mode)), 100u);
-        EXPECT_EQ(failed.steps, (mode == CRecordingThread::Mode::fail ? std::vector<const char*>{"init", "exit"}
-                                                                      : std::vector<const char*>{"init", "caught", "exit"}));
-        EXPECT_TRUE(failed.bDeleted);
+    // A throwing handler stops at the thread, which carries on; ExitInstance
+    // runs when initialisation fails or throws too.
+    const struct {
+        CRecordingThread::Mode mode;
+        DWORD dwExitCode;
+        std::vector<std::string> steps;
+    } runs[] = {{CRecordingThread::Mode::run, 107, {"init", "1", "caught", "2", "exit", "deleted"}},
+                {CRecordingThread::Mode::fail, 100, {"init", "exit", "deleted"}},
+                {CRecordingThread::Mode::throwInInit, 100, {"init", "caught", "exit", "deleted"}}};
+    for (const auto& run : runs) {
+        std::vector<std::string> steps;
+        EXPECT_EQ(CRecordingThread::Run(steps, run.mode), run.dwExitCode);
+        EXPECT_EQ(steps, run.steps);
     }
+    EXPECT_EQ(CWinThread::GetCurrent(), nullptr);
 }
