@@ -131,8 +131,9 @@ TEST(Registry, ReadsLongAndMalformedValuesSafelyOrRefusesThem)
     CString strScratch;
     strScratch.Format(L"Software\\NulvaneTests\\Registry-%lu", GetCurrentProcessId());
     CRegKey key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, strScratch, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegCreateKeyExW(HKEY_CURRENT_USER, strScratch, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr),
+        ERROR_SUCCESS);
     auto setRaw = [&](const wchar_t* pszName, DWORD dwType, const void* pData, DWORD cb) {
         ASSERT_EQ(RegSetValueExW(key.get(), pszName, 0, dwType, static_cast<const BYTE*>(pData), cb), ERROR_SUCCESS);
     };

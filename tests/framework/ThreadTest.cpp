@@ -98,7 +98,8 @@ TEST(Owners, CloseOrReleaseWhatTheyHoldOnResetAndDestructionButNotAfterAMove)
     }
     EXPECT_FALSE(IsOpenHandle(second));
     // INVALID_HANDLE_VALUE is no handle for the owners that hold it.
-    EXPECT_FALSE(CHandle(CreateFileW(L"C:\\no\\such\\file", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)).valid());
+    const HANDLE hNoFile = CreateFileW(L"C:\\no\\such\\file", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_FALSE(CHandle(hNoFile).valid());
 
     // put() closes the old key before it hands out the slot.
     CRegKey key;

@@ -45,23 +45,13 @@ class CPlainDialog : public CDialog {
 public:
     explicit CPlainDialog(HWND hParent = nullptr, UINT nIDTemplate = IDD_CLEANUP) : CDialog(nIDTemplate, hParent) {}
     std::function<void(CPlainDialog&)> onInit;
-    std::function<void(CPlainDialog&)> onTimer;
     bool bShown = false;
 
 protected:
     BOOL OnInitDialog() override
     {
-        SetTimer(GetSafeHwnd(), 1, 10, nullptr);
-        if (onInit) {
-            onInit(*this);
-        }
+        onInit(*this);
         return TRUE;
-    }
-    void OnTimer(UINT_PTR) override
-    {
-        if (onTimer) {
-            onTimer(*this);
-        }
     }
     bool OnMessage(UINT uMsg, WPARAM wParam, LPARAM, INT_PTR&) override
     {
@@ -99,22 +89,26 @@ TEST(Window, StopsEveryExceptionAndNeverTakesAnotherClasssWindowForOne)
 TEST(Dialog, EndsUnshownWhenEndedInsideInitialisationOnAQuitOrWithoutATemplate)
 {
     CPlainDialog ended;
-    bool bTimerRan = false;
     ended.onInit = [&](CPlainDialog& dlg) { dlg.EndDialog(IDOK); };
-    ended.onTimer = [&](CPlainDialog&) { bTimerRan = true; };
     EXPECT_EQ(ended.DoModal(), IDOK);
     EXPECT_FALSE(ended.bShown);
-    EXPECT_FALSE(bTimerRan);
 
-    // The quit reaches the outer loop too.
-    CPlainDialog quit;
-    quit.onInit = [](CPlainDialog&) { PostQuitMessage(10); };
+    // A quit ends a shown dialog, and reaches the outer loop too. The owner
+    // is disabled only while the dialog runs, and when it cannot.
+    CTestParentWindow owner;
+    CPlainDialog quit(owner.Get());
+    bool bOwnerEnabledDuring = true;
+    quit.onInit = [&](CPlainDialog&) {
+        bOwnerEnabledDuring = IsWindowEnabled(owner.Get()) != FALSE;
+        PostQuitMessage(10);
+    };
     EXPECT_EQ(quit.DoModal(), IDCANCEL);
+    EXPECT_TRUE(quit.bShown);
+    EXPECT_FALSE(bOwnerEnabledDuring);
     MSG msg;
     ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     EXPECT_EQ(msg.wParam, 10u);
-
-    CTestParentWindow owner;
+    EXPECT_TRUE(IsWindowEnabled(owner.Get()));
     EXPECT_EQ(CPlainDialog(owner.Get(), 4242).DoModal(), -1);
     EXPECT_TRUE(IsWindowEnabled(owner.Get()));
 }

@@ -78,46 +78,38 @@ CString LinkTarget(const CString& strLink)
     return szPath;
 }
 
-// Every value the registration writes, on one branch.
+// Every value the registration writes, on one branch, read back.
 void ExpectRegistered(bool bVista, const CString& strProgram, const CString& strDocType, const CString& strClient)
 {
+    auto expect = [](HKEY hRoot, const CString& strKey, const wchar_t* pszName, const CString& strData) {
+        EXPECT_EQ(RegValue(hRoot, strKey, pszName), strData) << strKey.ToUtf8() << " : " << CString(pszName).ToUtf8();
+    };
     const CString strDoc = kClasses + strDocType;
     const CString strOpen = L"\"" + strProgram + L"\" \"%1\"";
     const CString strClientKey = kClients + L"\\" + strClient;
     const CString strCaps = strClientKey + L"\\Capabilities";
     const HKEY hDocRoot = bVista ? kMachine : kUser;
-    struct CValue {
-        HKEY hRoot;
-        CString strKey;
-        const wchar_t* pszName;
-        CString strData;
-    };
-    std::vector<CValue> values = {
-        {hDocRoot, strDoc, nullptr, L"Nulvane HTML Document"},
-        {hDocRoot, strDoc, L"URL Protocol", L""},
-        {hDocRoot, strDoc + L"\\DefaultIcon", nullptr, strProgram + L",0"},
-        {hDocRoot, strDoc + L"\\shell\\open\\command", nullptr, strOpen},
-        {kMachine, strClientKey, L"LocalizedString", L"Nulvane"},
-        {kMachine, strClientKey + L"\\DefaultIcon", nullptr, strProgram + L",0"},
-        {kMachine, strClientKey + L"\\shell\\open\\command", nullptr, L"\"" + strProgram + L"\""},
-        {kMachine, strCaps, L"ApplicationDescription", bVista ? L"Nulvane" : L"<missing>"},
-        {kMachine, strCaps, L"Hidden", bVista ? L"#1" : L"<missing>"},
-        {kMachine, strCaps + L"\\StartMenu", L"StartmenuInternet", bVista ? strClient : L"<missing>"},
-        {kMachine, L"SOFTWARE\\RegisteredApplications", strClient, bVista ? strCaps : L"<missing>"},
-        {kUser, kClients, nullptr, strClient},
-    };
+    const CString strNoCaps = L"<missing>";
+    expect(hDocRoot, strDoc, nullptr, L"Nulvane HTML Document");
+    expect(hDocRoot, strDoc, L"URL Protocol", L"");
+    expect(hDocRoot, strDoc + L"\\DefaultIcon", nullptr, strProgram + L",0");
+    expect(hDocRoot, strDoc + L"\\shell\\open\\command", nullptr, strOpen);
+    expect(kMachine, strClientKey, L"LocalizedString", L"Nulvane");
+    expect(kMachine, strClientKey + L"\\DefaultIcon", nullptr, strProgram + L",0");
+    expect(kMachine, strClientKey + L"\\shell\\open\\command", nullptr, L"\"" + strProgram + L"\"");
+    expect(kMachine, strCaps, L"ApplicationDescription", bVista ? L"Nulvane" : strNoCaps);
+    expect(kMachine, strCaps, L"Hidden", bVista ? L"#1" : strNoCaps);
+    expect(kMachine, strCaps + L"\\StartMenu", L"StartmenuInternet", bVista ? strClient : strNoCaps);
+    expect(kMachine, L"SOFTWARE\\RegisteredApplications", strClient, bVista ? strCaps : strNoCaps);
+    expect(kUser, kClients, nullptr, strClient);
     for (const wchar_t* pszProtocol : {L"http", L"https"}) {
-        values.push_back({kMachine, strCaps + L"\\UrlAssociations", pszProtocol, bVista ? strDocType : L"<missing>"});
-        values.push_back({kUser, kClasses + pszProtocol + L"\\shell\\open\\command", nullptr, strOpen});
-        values.push_back({kUser, kClasses + pszProtocol + L"\\shell\\open\\ddeexec", nullptr, L""});
+        expect(kMachine, strCaps + L"\\UrlAssociations", pszProtocol, bVista ? strDocType : strNoCaps);
+        expect(kUser, kClasses + pszProtocol + L"\\shell\\open\\command", nullptr, strOpen);
+        expect(kUser, kClasses + pszProtocol + L"\\shell\\open\\ddeexec", nullptr, L"");
     }
     for (const wchar_t* pszExtension : kExtensions) {
-        values.push_back({kMachine, strCaps + L"\\FileAssociations", pszExtension, bVista ? strDocType : L"<missing>"});
-        values.push_back({kUser, kClasses + pszExtension, nullptr, strDocType});
-    }
-    for (const CValue& value : values) {
-        EXPECT_EQ(RegValue(value.hRoot, value.strKey, value.pszName), value.strData)
-            << value.strKey.ToUtf8() << " : " << (value.pszName != nullptr ? CString(value.pszName).ToUtf8() : "");
+        expect(kMachine, strCaps + L"\\FileAssociations", pszExtension, bVista ? strDocType : strNoCaps);
+        expect(kUser, kClasses + pszExtension, nullptr, strDocType);
     }
 }
 
@@ -158,8 +150,11 @@ protected:
         for (const wchar_t* pszValue : {L"FirstRun", L"RI", L"LastDefaultCheck", L"CreatedShortcut"}) {
             RegDeleteKeyValueW(kUser, CDefaultBrowser::kSettingsKey, pszValue);
         }
-        for (const wchar_t* pszKey : {L"NulvaneHTML", L".htm", L".html", L".shtml", L".xht", L".xhtml", L"http", L"https"}) {
+        for (const wchar_t* pszKey : {L"NulvaneHTML", L"http", L"https"}) {
             RegDeleteTreeW(kUser, kClasses + pszKey);
+        }
+        for (const wchar_t* pszExtension : kExtensions) {
+            RegDeleteTreeW(kUser, kClasses + pszExtension);
         }
         RegDeleteTreeW(kUser, kClients);
         for (const CString& strUser : {CString(L"alice"), CString(L"bob"), CString(L"carol"), LogonName()}) {
