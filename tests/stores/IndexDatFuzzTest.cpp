@@ -7,11 +7,9 @@
 #include "stores/IndexDatParser.h"
 
 #include <wininet.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <random>
 
@@ -49,13 +47,6 @@ uint32_t U32(const std::string& b, uint64_t at)
         v |= at + i < b.size() ? static_cast<uint32_t>(static_cast<uint8_t>(b[at + i])) << (8 * i) : 0;
     }
     return v;
-}
-
-void Put32(std::string& b, uint64_t at, uint32_t v)
-{
-    for (uint64_t i = 0; i < 4 && at + i < b.size(); ++i) {
-        b[at + i] = static_cast<char>(v >> (8 * i));
-    }
 }
 
 std::string String(const std::string& b, uint64_t at, uint64_t limit)
@@ -167,95 +158,84 @@ CModelScan ModelEraseAllScan(const std::string& bytes, bool bScrub)
 // One to three kinds of damage: bit flips, record fields and header fields
 // set to extremes, truncation, directory indices, strings without ends,
 // fake records in free space, names that climb out of their folder.
-class CMutator {
-public:
-    explicit CMutator(uint32_t seed) : m_rng(seed) {}
-
-    std::string Mutate(std::string b)
-    {
-        for (uint32_t n = 1 + Below(3); n > 0 && !b.empty(); --n) {
-            Apply(b);
-        }
-        return b;
-    }
-
-private:
-    uint32_t Below(uint64_t n) { return n == 0 ? 0 : static_cast<uint32_t>(m_rng() % n); }
+std::string Mutate(std::string b, std::mt19937& rng)
+{
+    auto below = [&](uint64_t n) { return n == 0 ? 0 : static_cast<uint32_t>(rng() % n); };
     // A block start in the record area.
-    uint64_t Block(const std::string& b)
-    {
-        return b.size() <= 0x4000 ? Below(b.size()) : 0x4000 + 128ULL * Below((b.size() - 0x4000) / 128 + 1);
-    }
-    uint32_t Extreme(uint64_t size)
-    {
-        const auto l = static_cast<uint32_t>(size);
+    auto block = [&] {
+        return b.size() <= 0x4000 ? below(b.size()) : 0x4000 + 128ULL * below((b.size() - 0x4000) / 128 + 1);
+    };
+    auto extreme = [&] {
+        const auto l = static_cast<uint32_t>(b.size());
         const uint32_t v[] = {0, 1, 2, 0x7F, 0x80, 0xFF, 0x100, 0x10000, 0x01000000, 0x7FFFFFFF, 0x80000000,
                               0xFFFFFFFF, l, l - 1, l + 1, l - 12, l - 11, l / 128, 0x4000, 0x4080, kUrl, kLeak,
-                              kRedr, kHash, 0x0BADF00D, 0xDEADBEEF, static_cast<uint32_t>(m_rng())};
-        return v[Below(std::size(v))];
-    }
-    void Apply(std::string& b)
-    {
-        const uint32_t fields[] = {0, 4, 8, 0x38, 0x3C};
-        const char* names[] = {"..\\..\\xx", "C:\\Windo", "..", "a/b", "*.*", "\x01\x02"};
-        switch (Below(10)) {
+                              kRedr, kHash, 0x0BADF00D, 0xDEADBEEF, static_cast<uint32_t>(rng())};
+        return v[below(std::size(v))];
+    };
+    auto put32 = [&](uint64_t at, uint32_t v) {
+        for (uint64_t i = 0; i < 4 && at + i < b.size(); ++i) {
+            b[at + i] = static_cast<char>(v >> (8 * i));
+        }
+    };
+    const uint32_t fields[] = {0, 4, 8, 0x38, 0x3C}, types[] = {kUrl, kLeak, kRedr, kHash};
+    const char* names[] = {"..\\..\\xx", "C:\\Windo", "..", "a/b", "*.*", "\x01\x02"};
+    for (uint32_t n = 1 + below(3); n > 0 && !b.empty(); --n) {
+        switch (below(10)) {
         case 0:
-            for (uint32_t n = 1 + Below(8); n > 0; --n) {
-                b[Below(b.size())] ^= static_cast<char>(1 << Below(8));
+            for (uint32_t k = 1 + below(8); k > 0; --k) {
+                b[below(b.size())] ^= static_cast<char>(1 << below(8));
             }
             break;
         case 1:
-            Put32(b, Block(b) + fields[Below(5)], Extreme(b.size()));
+            put32(block() + fields[below(5)], extreme());
             break;
         case 2:
-            Put32(b, 0x20, Extreme(b.size()));
+            put32(0x20, extreme());
             break;
         case 3:
-            Put32(b, 0x48, Below(2) == 0 ? Extreme(b.size()) : Below(300));
+            put32(0x48, below(2) == 0 ? extreme() : below(300));
             break;
         case 4:
-            b.resize(Below(2) == 0 ? Below(b.size())
-                                   : std::min<uint64_t>(b.size() - 1, (Below(b.size()) & ~127u) + Below(16)));
+            b.resize(below(2) == 0 ? below(b.size())
+                                   : std::min<uint64_t>(b.size() - 1, (below(b.size()) & ~127u) + below(16)));
             break;
         case 5:
-            if (const uint64_t at = Block(b) + 0x38; at < b.size()) {
-                b[at] = static_cast<char>(m_rng());
+            if (const uint64_t at = block() + 0x38; at < b.size()) {
+                b[at] = static_cast<char>(rng());
             }
             break;
         case 6: {
-            const uint64_t from = Below(2) == 0 ? Block(b) + 0x68 : Below(b.size());
-            const uint64_t to = Below(2) == 0 ? b.size() : std::min<uint64_t>(b.size(), from + 1 + Below(600));
+            const uint64_t from = below(2) == 0 ? block() + 0x68 : below(b.size());
+            const uint64_t to = below(2) == 0 ? b.size() : std::min<uint64_t>(b.size(), from + 1 + below(600));
             for (uint64_t p = from; p < to; ++p) {
                 b[p] = static_cast<char>('A' + p % 26);
             }
             break;
         }
         case 7: {
-            const uint64_t at = Block(b);
-            const uint32_t types[] = {kUrl, kLeak, kRedr, kHash};
-            Put32(b, at, types[Below(4)]);
-            Put32(b, at + 4, Extreme(b.size()));
-            Put32(b, at + 8, Below(3) == 0 ? 0x0BADF00D : 0);
-            Put32(b, at + 0x3C, Below(0x200));
+            const uint64_t at = block();
+            put32(at, types[below(4)]);
+            put32(at + 4, extreme());
+            put32(at + 8, below(3) == 0 ? 0x0BADF00D : 0);
+            put32(at + 0x3C, below(0x200));
             break;
         }
         case 8: {
-            const std::string name = names[Below(std::size(names))];
-            const uint64_t at = Below(2) == 0 ? 0x50 + 12ULL * Below(8) : Block(b) + 0x68 + Below(0x40);
+            const std::string name = names[below(std::size(names))];
+            const uint64_t at = below(2) == 0 ? 0x50 + 12ULL * below(8) : block() + 0x68 + below(0x40);
             if (at < b.size()) {
                 b.replace(at, std::min<uint64_t>(name.size(), b.size() - at), name.substr(0, b.size() - at));
             }
             break;
         }
         default:
-            for (uint64_t at = Below(b.size()), n = 1 + Below(64); n > 0 && at < b.size(); --n, ++at) {
-                b[at] = static_cast<char>(m_rng());
+            for (uint64_t at = below(b.size()), k = 1 + below(64); k > 0 && at < b.size(); --k, ++at) {
+                b[at] = static_cast<char>(rng());
             }
         }
     }
-
-    std::mt19937 m_rng;
-};
+    return b;
+}
 
 std::string FirstRecordsOf(const std::string& image)
 {
@@ -316,12 +296,12 @@ TEST(IndexDatFuzz, MutatedStoresAreScannedSafelyAndExactly)
     CHandle file(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(file.valid());
-    CMutator mutator(Seed());
+    std::mt19937 rng(Seed());
     CLogCapture log;  // keeps the expected complaints out of the way
     int failures = 0, withRecords = 0, refused = 0, truncated = 0;
     for (int n = 0; n < kCases && failures < 5; ++n) {
         const std::string& base = bases[static_cast<size_t>(n) % bases.size()];
-        const std::string input = mutator.Mutate(base);
+        const std::string input = Mutate(base, rng);
         const bool scrub = n % 8 != 7;
         const DWORD window = kWindows[static_cast<size_t>(n / 3) % std::size(kWindows)];
         DWORD io = 0;
@@ -353,8 +333,6 @@ TEST(IndexDatFuzz, MutatedStoresAreScannedSafelyAndExactly)
         truncated += input.size() < base.size() ? 1 : 0;
     }
     // Worth its time only if the damage reaches every part of the scan.
-    printf("seed %u, %d cases: %d with records, %d refused, %d truncated\n", Seed(), kCases, withRecords, refused,
-           truncated);
     EXPECT_GT(withRecords, kCases / 2);
     EXPECT_GT(refused, kCases / 50);
     EXPECT_GT(truncated, kCases / 50);
