@@ -44,25 +44,20 @@ protected:
     BOOL ProcessEntry(const INTERNET_CACHE_ENTRY_INFOW& entry) override
     {
         m_processed.push_back(entry.lpszSourceUrlName);
-        if (m_bAbortAtFirstEntry && m_hAbortEvent) {
+        if (m_bAbortAtFirstEntry) {
             SetEvent(m_hAbortEvent.get());
         }
         return m_bProcessResult;
     }
     HANDLE FindFirstEntry(INTERNET_CACHE_ENTRY_INFOW* pEntry, DWORD* pdwSize) override
     {
-        if (!m_script) {
-            return CCacheReader::FindFirstEntry(pEntry, pdwSize);
-        }
-        return Answer(pEntry, pdwSize) ? reinterpret_cast<HANDLE>(0x1234) : nullptr;
+        return !m_script ? CCacheReader::FindFirstEntry(pEntry, pdwSize)
+                         : Answer(pEntry, pdwSize) ? reinterpret_cast<HANDLE>(0x1234) : nullptr;
     }
     BOOL FindNextEntry(HANDLE hFind, INTERNET_CACHE_ENTRY_INFOW* pEntry, DWORD* pdwSize) override
     {
-        if (!m_script) {
-            return CCacheReader::FindNextEntry(hFind, pEntry, pdwSize);
-        }
-        EXPECT_EQ(hFind, reinterpret_cast<HANDLE>(0x1234));
-        return Answer(pEntry, pdwSize) ? TRUE : FALSE;
+        EXPECT_TRUE(!m_script || hFind == reinterpret_cast<HANDLE>(0x1234));
+        return !m_script ? CCacheReader::FindNextEntry(hFind, pEntry, pdwSize) : Answer(pEntry, pdwSize);
     }
     void CloseFind(HANDLE hFind) override
     {
@@ -73,23 +68,21 @@ protected:
     }
 
 private:
-    bool Answer(INTERNET_CACHE_ENTRY_INFOW* pEntry, DWORD* pdwSize)
+    BOOL Answer(INTERNET_CACHE_ENTRY_INFOW* pEntry, DWORD* pdwSize)
     {
         m_offeredSizes.push_back(*pdwSize);
-        CAnswer answer{ERROR_NO_MORE_ITEMS, 0, L""};
+        const CAnswer answer = m_script->empty() ? CAnswer{ERROR_NO_MORE_ITEMS} : m_script->front();
         if (!m_script->empty()) {
-            answer = m_script->front();
             m_script->pop_front();
         }
         if (answer.dwError != 0) {
             *pdwSize = answer.dwAskedSize;
             SetLastError(answer.dwError);
-            return false;
+            return FALSE;
         }
-        // The whole offered buffer must be writable.
-        memset(pEntry, 0xAB, *pdwSize);
+        memset(pEntry, 0xAB, *pdwSize);  // the whole offered buffer must be writable
         pEntry->lpszSourceUrlName = const_cast<LPWSTR>(answer.pszUrl);
-        return true;
+        return TRUE;
     }
 
     std::optional<std::deque<CAnswer>> m_script;
@@ -116,10 +109,9 @@ TEST(CacheReader, GrowsItsBufferAndEndsOnTheErrorsThatEndAWalk)
         const auto& [script, bProcessResult, bResult, nProcessed, nFallbacks, bClosed] = cases[i];
         CScriptedReader reader(script);
         reader.m_bProcessResult = bProcessResult;
-        EXPECT_EQ(reader.IterateEntries(), bResult) << i;
-        EXPECT_EQ(reader.m_processed.size(), nProcessed) << i;
-        EXPECT_EQ(reader.m_nFallbacks, nFallbacks) << i;
-        EXPECT_EQ(reader.m_bClosed, bClosed) << i;
+        const BOOL bWalked = reader.IterateEntries();
+        EXPECT_EQ(std::make_tuple(bWalked, reader.m_processed.size(), reader.m_nFallbacks, reader.m_bClosed),
+                  std::make_tuple(bResult, nProcessed, nFallbacks, bClosed)) << i;
         EXPECT_LE(reader.m_offeredSizes.back(), 16u * 1024 * 1024) << i;
         if (i == 0) {
             // 4096 first; then what was asked; a request below the declared
@@ -144,16 +136,13 @@ TEST(CacheReader, AgainstTheRealCache)
 {
     const CString tag = UniqueTag();
     CDeleter deleter(FALSE, FALSE, FALSE);
-    const CString url = L"http://" + tag + L".remove.example/a.html";
+    const CString url = L"http://" + tag + L".remove.example/a.html", url2 = L"http://" + tag + L".remove.example/b";
     const CString file = AddCacheEntry(url);
     ASSERT_FALSE(file.IsEmpty());
     EXPECT_TRUE(CCacheReader::RemoveEntry(file, url, &deleter));
     EXPECT_FALSE(TestFileExists(file));
-    // Gone already: still a success.
-    EXPECT_TRUE(CCacheReader::RemoveEntry(file, url, &deleter));
-
+    EXPECT_TRUE(CCacheReader::RemoveEntry(file, url, &deleter));  // gone already: still a success
     // Without a deleter the cache deletes the entry with its file.
-    const CString url2 = L"http://" + tag + L".remove.example/b.html";
     EXPECT_TRUE(CCacheReader::RemoveEntry(AddCacheEntry(url2), url2, nullptr));
 
     // An entry whose URL is so long that its record outgrows the first

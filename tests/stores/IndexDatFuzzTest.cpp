@@ -43,21 +43,20 @@ uint32_t Seed()
 uint32_t U32(const std::string& b, uint64_t at)
 {
     uint32_t v = 0;
-    for (uint64_t i = 0; i < 4; ++i) {
-        v |= at + i < b.size() ? static_cast<uint32_t>(static_cast<uint8_t>(b[at + i])) << (8 * i) : 0;
+    for (uint64_t i = 0; i < 4 && at + i < b.size(); ++i) {
+        v |= static_cast<uint32_t>(static_cast<uint8_t>(b[at + i])) << (8 * i);
     }
     return v;
 }
 
 std::string String(const std::string& b, uint64_t at, uint64_t limit)
 {
-    std::string s;
-    for (limit = std::min<uint64_t>(limit, b.size()); at < limit && b[at] != '\0'; ++at) {
-        s += b[at];
-    }
-    return s;
+    limit = std::min<uint64_t>(limit, b.size());
+    const uint64_t end = at < limit ? b.find('\0', at) : at;
+    return at < limit ? b.substr(at, std::min(end, limit) - at) : std::string();
 }
 
+// A name that stays inside its folder, or nothing.
 CString PlainName(const std::string& name)
 {
     const CString text = CString::FromAnsi(name);
@@ -74,14 +73,13 @@ struct CModelScan {
     std::string after;
 };
 
+// The scan stated plainly on the whole image.
 CModelScan ModelEraseAllScan(const std::string& bytes, bool bScrub)
 {
     CModelScan m{TRUE, {}, bytes};
     std::string& f = m.after;
     const uint64_t length = f.size();
-    auto zero = [&](uint64_t at, uint64_t n) {
-        std::fill_n(f.begin() + static_cast<std::ptrdiff_t>(at), std::min(n, length - at), '\0');
-    };
+    auto zero = [&](uint64_t at, uint64_t n) { f.replace(at, std::min(n, length - at), std::min(n, length - at), '\0'); };
     const uint32_t count = U32(f, 0x48);
     std::vector<CString> prefixes;
     for (uint64_t i = 0; i < std::min<uint32_t>(count, 256) && 0x50 + 12 * i + 8 <= length; ++i) {
@@ -90,8 +88,7 @@ CModelScan ModelEraseAllScan(const std::string& bytes, bool bScrub)
     }
     uint64_t pos = U32(f, 0x20);
     if (pos < length && length - pos >= 12 && U32(f, pos) != kHash) {
-        m.bResult = FALSE;
-        return m;
+        return {FALSE, {}, bytes};
     }
     // The allocation bitmap as the scan starts (bit n of the bytes from
     // 0x250 for the block at 0x4000 + 128 n), trusted only when it marks
@@ -103,52 +100,47 @@ CModelScan ModelEraseAllScan(const std::string& bytes, bool bScrub)
     };
     const bool trusted = pos >= 0x4000 && length >= 0x4000 && bit(pos);
     auto allocated = [&](uint64_t at) { return !trusted || bit(at); };
-    for (; pos < length && length - pos >= 12;) {
+    while (pos < length && length - pos >= 12) {
         const uint32_t type = U32(f, pos), blocks = U32(f, pos + 4), first = U32(f, pos + 8);
         uint64_t size = blocks == 0 ? 128 : 128ULL * blocks;
         auto inFile = static_cast<DWORD>(std::min(size, length - pos));
-        const auto at = static_cast<DWORD>(pos);
         const bool entry = type == kUrl || type == kLeak || type == kRedr;
         const bool released = first == 0x0BADF00D || first == 0xDEADBEEF;
-        if (entry && !released && !allocated(pos)) {
-            // A deleted record: only its leading free blocks are its own.
-            DWORD free = 0;
-            while (free < inFile && !allocated(pos + free)) {
-                free += std::min<DWORD>(128, inFile - free);
-            }
-            if (free < inFile) {
-                inFile = free;
-                size = (free + 127) / 128 * 128;
-            }
+        // A deleted record: only its leading free blocks are its own.
+        DWORD free = 0;
+        while (entry && !released && !allocated(pos) && free < inFile && !allocated(pos + free)) {
+            free += std::min<DWORD>(128, inFile - free);
         }
-        if (entry && released) {
-            if (bScrub) {
-                zero(pos, inFile);
-            }
-        } else if (type == kUrl || type == kLeak) {
-            const uint64_t t = U32(f, pos + 0x10) | static_cast<uint64_t>(U32(f, pos + 0x14)) << 32;
-            const FILETIME ft = {static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
-            CString path;
-            const uint32_t nameAt = U32(f, pos + 0x3C);
-            if (nameAt != 0 && nameAt < inFile) {
-                path = PlainName(String(f, pos + nameAt, pos + inFile));
-                const auto dir = static_cast<uint8_t>(pos + 0x38 < length ? f[pos + 0x38] : 0);
-                if (!path.IsEmpty() && count > 0 && dir < prefixes.size()) {
-                    path = prefixes[dir] + path;
-                }
-            }
-            m.seen.push_back({type, at, inFile, CString::FromAnsi(String(f, pos + 0x68, pos + inFile)), path,
-                              CTime::FromFileTimeViaLocal(ft)});
-            zero(pos, inFile);
-        } else if (type == kRedr) {
-            m.seen.push_back({type, at, inFile, CString(), CString(), CTime()});
-            zero(pos, inFile);
-        } else if (type != kHash) {
+        if (free > 0 && free < inFile) {
+            inFile = free;
+            size = (free + 127) / 128 * 128;
+        }
+        if (!entry && type != kHash) {
             if (bScrub) {
                 zero(pos, 128);
             }
             pos += 128;
             continue;
+        }
+        if (entry && released) {
+            if (bScrub) {
+                zero(pos, inFile);
+            }
+        } else if (type != kHash) {
+            CSeenRecord r{type, static_cast<DWORD>(pos), inFile, CString(), CString(), CTime()};
+            if (type != kRedr) {
+                const uint64_t t = U32(f, pos + 0x10) | static_cast<uint64_t>(U32(f, pos + 0x14)) << 32;
+                r.time = CTime::FromFileTimeViaLocal({static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)});
+                r.strUrl = CString::FromAnsi(String(f, pos + 0x68, pos + inFile));
+                const uint32_t nameAt = U32(f, pos + 0x3C);
+                r.strPath = nameAt != 0 && nameAt < inFile ? PlainName(String(f, pos + nameAt, pos + inFile)) : CString();
+                const auto dir = static_cast<uint8_t>(pos + 0x38 < length ? f[pos + 0x38] : 0);
+                if (!r.strPath.IsEmpty() && count > 0 && dir < prefixes.size()) {
+                    r.strPath = prefixes[dir] + r.strPath;
+                }
+            }
+            m.seen.push_back(r);
+            zero(pos, inFile);
         }
         pos += size;
     }
@@ -162,9 +154,7 @@ std::string Mutate(std::string b, std::mt19937& rng)
 {
     auto below = [&](uint64_t n) { return n == 0 ? 0 : static_cast<uint32_t>(rng() % n); };
     // A block start in the record area.
-    auto block = [&] {
-        return b.size() <= 0x4000 ? below(b.size()) : 0x4000 + 128ULL * below((b.size() - 0x4000) / 128 + 1);
-    };
+    auto block = [&] { return b.size() <= 0x4000 ? below(b.size()) : 0x4000 + 128ULL * below((b.size() - 0x4000) / 128 + 1); };
     auto extreme = [&] {
         const auto l = static_cast<uint32_t>(b.size());
         const uint32_t v[] = {0, 1, 2, 0x7F, 0x80, 0xFF, 0x100, 0x10000, 0x01000000, 0x7FFFFFFF, 0x80000000,
@@ -177,9 +167,15 @@ std::string Mutate(std::string b, std::mt19937& rng)
             b[at + i] = static_cast<char>(v >> (8 * i));
         }
     };
+    auto fill = [&](uint64_t from, uint64_t to, bool bRandom) {
+        for (uint64_t p = from; p < std::min<uint64_t>(to, b.size()); ++p) {
+            b[p] = static_cast<char>(bRandom ? rng() : 'A' + p % 26);
+        }
+    };
     const uint32_t fields[] = {0, 4, 8, 0x38, 0x3C}, types[] = {kUrl, kLeak, kRedr, kHash};
     const char* names[] = {"..\\..\\xx", "C:\\Windo", "..", "a/b", "*.*", "\x01\x02"};
     for (uint32_t n = 1 + below(3); n > 0 && !b.empty(); --n) {
+        const uint64_t at = block(), anywhere = below(b.size());
         switch (below(10)) {
         case 0:
             for (uint32_t k = 1 + below(8); k > 0; --k) {
@@ -187,7 +183,7 @@ std::string Mutate(std::string b, std::mt19937& rng)
             }
             break;
         case 1:
-            put32(block() + fields[below(5)], extreme());
+            put32(at + fields[below(5)], extreme());
             break;
         case 2:
             put32(0x20, extreme());
@@ -196,69 +192,45 @@ std::string Mutate(std::string b, std::mt19937& rng)
             put32(0x48, below(2) == 0 ? extreme() : below(300));
             break;
         case 4:
-            b.resize(below(2) == 0 ? below(b.size())
-                                   : std::min<uint64_t>(b.size() - 1, (below(b.size()) & ~127u) + below(16)));
+            b.resize(below(2) == 0 ? anywhere : std::min<uint64_t>(b.size() - 1, (anywhere & ~127u) + below(16)));
             break;
         case 5:
-            if (const uint64_t at = block() + 0x38; at < b.size()) {
-                b[at] = static_cast<char>(rng());
-            }
+            fill(at + 0x38, at + 0x39, true);
             break;
-        case 6: {
-            const uint64_t from = below(2) == 0 ? block() + 0x68 : below(b.size());
-            const uint64_t to = below(2) == 0 ? b.size() : std::min<uint64_t>(b.size(), from + 1 + below(600));
-            for (uint64_t p = from; p < to; ++p) {
-                b[p] = static_cast<char>('A' + p % 26);
-            }
+        case 6: {  // a string without an end
+            const uint64_t from = below(2) == 0 ? at + 0x68 : anywhere;
+            fill(from, below(2) == 0 ? b.size() : from + 1 + below(600), false);
             break;
         }
-        case 7: {
-            const uint64_t at = block();
+        case 7:
             put32(at, types[below(4)]);
             put32(at + 4, extreme());
             put32(at + 8, below(3) == 0 ? 0x0BADF00D : 0);
             put32(at + 0x3C, below(0x200));
             break;
-        }
         case 8: {
             const std::string name = names[below(std::size(names))];
-            const uint64_t at = below(2) == 0 ? 0x50 + 12ULL * below(8) : block() + 0x68 + below(0x40);
-            if (at < b.size()) {
-                b.replace(at, std::min<uint64_t>(name.size(), b.size() - at), name.substr(0, b.size() - at));
+            const uint64_t to = below(2) == 0 ? 0x50 + 12ULL * below(8) : at + 0x68 + below(0x40);
+            if (to < b.size()) {
+                b.replace(to, std::min<uint64_t>(name.size(), b.size() - to), name.substr(0, b.size() - to));
             }
             break;
         }
         default:
-            for (uint64_t at = below(b.size()), k = 1 + below(64); k > 0 && at < b.size(); --k, ++at) {
-                b[at] = static_cast<char>(rng());
-            }
+            fill(anywhere, anywhere + 1 + below(64), true);
         }
     }
     return b;
 }
 
-std::string FirstRecordsOf(const std::string& image)
-{
-    int records = 0;
-    for (uint64_t pos = U32(image, 0x20); pos + 12 <= image.size();) {
-        const uint32_t type = U32(image, pos);
-        const bool known = type == kUrl || type == kLeak || type == kRedr || type == kHash;
-        pos += known ? 128ULL * std::max<uint32_t>(1, U32(image, pos + 4)) : 128;
-        if (known && type != kHash && ++records == kRecordsPerImage) {
-            return image.substr(0, std::min<uint64_t>(image.size(), pos + 1024));
-        }
-    }
-    return image;
-}
-
 // Stores as Wine's WinINet writes them (with an entry it deleted itself),
-// and one built by hand with what it never writes.
+// cut after their first records, and one built by hand with what it never
+// writes.
 std::vector<std::string> BaseImages()
 {
     const CString tag = UniqueTag();
     for (int i = 0; i < 3; ++i) {
-        AddCacheEntry(
-            FormatString(L"http://%s.fuzz.example/%d/%s", tag.GetString(), i, CString(L'p', i * 60).GetString()));
+        AddCacheEntry(FormatString(L"http://%s.fuzz.example/%d/%s", tag.GetString(), i, CString(L'p', i * 60).GetString()));
         AddCookie(FormatString(L"http://%s%d.fuzz.example/", tag.GetString(), i), L"n", L"v");
         AddHistoryEntry(FormatString(L"http://%s.fuzz.example/h%d", tag.GetString(), i));
     }
@@ -267,7 +239,15 @@ std::vector<std::string> BaseImages()
     EXPECT_TRUE(DeleteUrlCacheEntryW(gone));
     std::vector<std::string> images;
     for (const CStoreFile& store : {CacheStore(), CookieStore(), HistoryStore()}) {
-        images.push_back(FirstRecordsOf(ReadTestFile(store.strIndex)));
+        const std::string image = ReadTestFile(store.strIndex);
+        uint64_t pos = U32(image, 0x20);
+        for (int records = 0; pos + 12 <= image.size() && records < kRecordsPerImage;) {
+            const uint32_t type = U32(image, pos);
+            const bool known = type == kUrl || type == kLeak || type == kRedr || type == kHash;
+            pos += known ? 128ULL * std::max<uint32_t>(1, U32(image, pos + 4)) : 128;
+            records += known && type != kHash ? 1 : 0;
+        }
+        images.push_back(image.substr(0, pos + 1024));
     }
     CIndexDatImage built({"AAAAAAAA", "BBBBBBBB", "CCCCCCCC"});
     built.AddUrl("URL ", 2, FileTimeOf(1700000000), 1, "http://built/1", "one.htm");
@@ -314,6 +294,7 @@ TEST(IndexDatFuzz, MutatedStoresAreScannedSafelyAndExactly)
         ReadFile(file.get(), after.data(), static_cast<DWORD>(after.size()), &io, nullptr);
         after.resize(io);
 
+        // The length never changes; changed bytes are zeros past the scan's start.
         const CModelScan model = ModelEraseAllScan(input, scrub);
         bool ok = after.size() == input.size();
         for (size_t i = 0; ok && i < input.size(); ++i) {
@@ -324,8 +305,7 @@ TEST(IndexDatFuzz, MutatedStoresAreScannedSafelyAndExactly)
             ADD_FAILURE() << "case " << n << " (seed " << Seed() << ", window " << window << ", scrub " << scrub
                           << "): length " << input.size() << " -> " << after.size() << ", result " << scan.bResult
                           << " vs " << model.bResult << ", bytes " << (after == model.after ? "as" : "unlike")
-                          << " the model\n"
-                          << ::testing::PrintToString(scan.seen) << "\n"
+                          << " the model\n" << ::testing::PrintToString(scan.seen) << "\n"
                           << ::testing::PrintToString(model.seen);
         }
         withRecords += scan.seen.empty() ? 0 : 1;

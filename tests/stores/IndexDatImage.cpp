@@ -29,7 +29,7 @@ DWORD CIndexDatImage::AddUrl(const char* pszType, DWORD dwBlocks, uint64_t ullLa
     const DWORD offset = AddRecord(pszType, dwBlocks, 0, '\0');
     Put32(offset + 0x10, static_cast<DWORD>(ullLastAccess));
     Put32(offset + 0x14, static_cast<DWORD>(ullLastAccess >> 32));
-    m_bytes.at(offset + 0x38) = static_cast<char>(directory);
+    PutBytes(offset + 0x38, std::string(1, static_cast<char>(directory)));
     PutBytes(offset + 0x68, url + '\0');
     if (!fileName.empty()) {
         const auto nameOffset = static_cast<DWORD>(0x68 + url.size() + 1);
@@ -70,19 +70,6 @@ void CIndexDatImage::WriteTo(const CString& strPath) const
 std::string Zeroed(std::string bytes, size_t offset, size_t count)
 {
     return bytes.replace(offset, count, count, '\0');
-}
-
-::testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected)
-{
-    if (actual == expected) {
-        return ::testing::AssertionSuccess();
-    }
-    size_t at = 0;
-    while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) {
-        ++at;
-    }
-    return ::testing::AssertionFailure() << "lengths " << actual.size() << " and " << expected.size()
-                                         << ", first difference at 0x" << std::hex << at;
 }
 
 uint64_t FileTimeOf(int64_t unixSeconds)
