@@ -164,40 +164,7 @@ TEST_F(FlashSharedObjectsTest, ObjectsOfAnySizeAndNameEndWithTheirStartBytesAndT
     EXPECT_NE(GetFileAttributesW(Mine(L"with-folder\\keep-empty")), INVALID_FILE_ATTRIBUTES);
 }
 
-TEST_F(FlashSharedObjectsTest, WhatCannotBeDoneNowIsLeftForTheNextAttempt)
-{
-    const CString p = Mine(L"site.example\\p.sol"), fresh = Mine(L"session.example\\new.sol");
-    const CTimes pTimes = WriteWithTimes(p, "p at the start", 7);
-    ASSERT_TRUE(m_flash.SnapshotSharedObjects(FALSE));
-    WriteTestFile(p, "p of the session");
-    WriteTestFile(fresh, "new");
-    // Another program holds both files open and shares nothing.
-    {
-        CHelperProcess holdP, holdFresh;
-        ASSERT_TRUE(holdP.Start(L"hold-file \"" + p + L"\" none"));
-        ASSERT_TRUE(holdFresh.Start(L"hold-file \"" + fresh + L"\" none"));
-        EXPECT_FALSE(m_flash.RunBackgroundTask());
-        EXPECT_FALSE(m_flash.GetResult());
-        EXPECT_EQ(ReadTestFile(p + L".bak"), "p at the start");
-        EXPECT_TRUE(TestFileExists(fresh));
-    }
-    ASSERT_TRUE(m_flash.RunBackgroundTask());
-    EXPECT_TRUE(HasTimes(p, pTimes));
-    EXPECT_EQ(ReadTestFile(p), "p at the start");
-    EXPECT_FALSE(TestFileExists(p + L".bak"));
-    EXPECT_FALSE(TestFileExists(fresh));
-
-    // Without an application data folder nothing is recorded or touched.
-    CFlashSharedObjects none(L"");
-    none.SetDeleter(&m_deleter);
-    EXPECT_TRUE(none.GetStoreRoot().IsEmpty());
-    EXPECT_FALSE(none.SnapshotSharedObjects(FALSE));
-    EXPECT_TRUE(none.GetStartSet().IsEmpty());
-    EXPECT_TRUE(none.RunBackgroundTask());
-    EXPECT_TRUE(TestFileExists(p));
-}
-
-TEST_F(FlashSharedObjectsTest, AnInterruptedSessionIsWipedFromTheBackupsItLeft)
+TEST_F(FlashSharedObjectsTest, AnInterruptedSessionIsWipedFromItsBackupsAndWhatIsHeldIsLeftForTheNextAttempt)
 {
     const CString p = Mine(L"site.example\\p.sol"), q = Mine(L"site.example\\q.sol");
     const CTimes pTimes = WriteWithTimes(p, "p at the start", 7), qTimes = WriteWithTimes(q, "q at the start", 8);
@@ -219,6 +186,16 @@ TEST_F(FlashSharedObjectsTest, AnInterruptedSessionIsWipedFromTheBackupsItLeft)
     recovery.GetStartSet().RemoveAll();
     recovery.GetStartSet().Add(p);
     recovery.GetStartSet().Add(q);
+    // Another program holds p and r open and shares nothing.
+    {
+        CHelperProcess holdP, holdR;
+        ASSERT_TRUE(holdP.Start(L"hold-file \"" + p + L"\" none"));
+        ASSERT_TRUE(holdR.Start(L"hold-file \"" + r + L"\" none"));
+        EXPECT_FALSE(recovery.RunBackgroundTask());
+        EXPECT_FALSE(recovery.GetResult());
+        EXPECT_TRUE(TestFileExists(p + L".bak"));  // (not read: its times are the ones to restore)
+        EXPECT_TRUE(TestFileExists(r));
+    }
     ASSERT_TRUE(recovery.RunBackgroundTask());
     EXPECT_TRUE(HasTimes(p, pTimes));  // carried by the backup
     EXPECT_TRUE(HasTimes(q, qTimes));
@@ -227,4 +204,13 @@ TEST_F(FlashSharedObjectsTest, AnInterruptedSessionIsWipedFromTheBackupsItLeft)
     EXPECT_FALSE(TestFileExists(r));
     EXPECT_FALSE(TestFileExists(p + L".bak"));
     EXPECT_FALSE(TestFileExists(q + L".bak"));
+
+    // Without an application data folder nothing is recorded or touched.
+    CFlashSharedObjects none(L"");
+    none.SetDeleter(&m_deleter);
+    EXPECT_TRUE(none.GetStoreRoot().IsEmpty());
+    EXPECT_FALSE(none.SnapshotSharedObjects(FALSE));
+    EXPECT_TRUE(none.GetStartSet().IsEmpty());
+    EXPECT_TRUE(none.RunBackgroundTask());
+    EXPECT_TRUE(TestFileExists(p));
 }

@@ -176,47 +176,33 @@ std::string Mutate(std::string b, std::mt19937& rng)
     const char* names[] = {"..\\..\\xx", "C:\\Windo", "..", "a/b", "*.*", "\x01\x02"};
     for (uint32_t n = 1 + below(3); n > 0 && !b.empty(); --n) {
         const uint64_t at = block(), anywhere = below(b.size());
-        switch (below(10)) {
-        case 0:
+        const uint32_t kind = below(10);
+        if (kind == 0) {  // bit flips
             for (uint32_t k = 1 + below(8); k > 0; --k) {
                 b[below(b.size())] ^= static_cast<char>(1 << below(8));
             }
-            break;
-        case 1:
-            put32(at + fields[below(5)], extreme());
-            break;
-        case 2:
-            put32(0x20, extreme());
-            break;
-        case 3:
-            put32(0x48, below(2) == 0 ? extreme() : below(300));
-            break;
-        case 4:
+        } else if (kind <= 3) {  // a record field, the first hash table's offset, the directory count
+            const uint64_t where[] = {at + fields[below(5)], 0x20, 0x48};
+            put32(where[kind - 1], kind == 3 && below(2) == 0 ? below(300) : extreme());
+        } else if (kind == 4) {  // anywhere, or a few bytes into a block
             b.resize(below(2) == 0 ? anywhere : std::min<uint64_t>(b.size() - 1, (anywhere & ~127u) + below(16)));
-            break;
-        case 5:
+        } else if (kind == 5) {  // a directory index
             fill(at + 0x38, at + 0x39, true);
-            break;
-        case 6: {  // a string without an end
+        } else if (kind == 6) {  // a string without an end
             const uint64_t from = below(2) == 0 ? at + 0x68 : anywhere;
             fill(from, below(2) == 0 ? b.size() : from + 1 + below(600), false);
-            break;
-        }
-        case 7:
+        } else if (kind == 7) {  // a fake record
             put32(at, types[below(4)]);
             put32(at + 4, extreme());
             put32(at + 8, below(3) == 0 ? 0x0BADF00D : 0);
             put32(at + 0x3C, below(0x200));
-            break;
-        case 8: {
+        } else if (kind == 8) {  // a name that climbs out
             const std::string name = names[below(std::size(names))];
             const uint64_t to = below(2) == 0 ? 0x50 + 12ULL * below(8) : at + 0x68 + below(0x40);
             if (to < b.size()) {
                 b.replace(to, std::min<uint64_t>(name.size(), b.size() - to), name.substr(0, b.size() - to));
             }
-            break;
-        }
-        default:
+        } else {
             fill(anywhere, anywhere + 1 + below(64), true);
         }
     }
