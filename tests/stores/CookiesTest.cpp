@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -34,25 +35,18 @@ void SetCookieInAnotherProcess(const CString& strUrl, const CString& strData, DW
     ASSERT_EQ(helper.Stop(), 0) << strUrl.ToUtf8() << " " << strData.ToUtf8();
 }
 
-// What a fresh process sees of the cookie jar, without the names of the
-// cookie files (the platform picks them afresh whenever it writes a host's
-// cookies): every cookie of the files and what the cookie call hands out.
-std::multiset<std::string> CookieJarView()
+// What a fresh process sees of the cookie jar, sorted, without the names
+// of the cookie files (the platform picks them afresh whenever it writes a
+// host's cookies): every cookie of the files and what the cookie call
+// hands out.
+std::vector<std::string> CookieJarView()
 {
-    std::multiset<std::string> view;
+    std::vector<std::string> view;
     for (const std::string& line : RunTraceAudit(L"cookiefile cookieapi")) {
-        view.insert(line.rfind("cookiefile\t", 0) == 0 ? line.substr(line.find('\t', 11)) : line);
+        view.push_back(line.rfind("cookiefile\t", 0) == 0 ? line.substr(line.find('\t', 11)) : line);
     }
+    std::sort(view.begin(), view.end());
     return view;
-}
-
-size_t CountContaining(const std::multiset<std::string>& view, const std::string& text)
-{
-    size_t n = 0;
-    for (const std::string& line : view) {
-        n += line.find(text) != std::string::npos ? 1 : 0;
-    }
-    return n;
 }
 
 CString CookiesOfThisProcess(const CString& strUrl)
@@ -132,13 +126,16 @@ protected:
 TEST_F(CookiesTest, HttpOnlyLongAndDomainCookiesAreRemovedAtTheStartAndComeBackAsTheyWere)
 {
     const CString shop = L"http://" + m_tag + L".shop.example/";
+    const CString low = m_folder + L"Low\\" + m_tag + L".txt", stray = m_folder + m_tag + L"-stray.txt";
+    WriteTestFile(low, "kept");
     const CString longValue(L'x', 700);
     SetCookieInAnotherProcess(shop, L"token=abc; HttpOnly", INTERNET_COOKIE_HTTPONLY);
     SetCookieInAnotherProcess(shop, L"long=" + longValue);
     SetCookieInAnotherProcess(L"http://www." + m_tag + L".news.example/", L"region=eu; domain=." + m_tag + L".news.example");
-    const std::multiset<std::string> before = CookieJarView();
-    ASSERT_EQ(CountContaining(before, "\tlong\t" + longValue.ToUtf8()), 1u);
-    ASSERT_EQ(CountContaining(before, "\ttoken\tabc\t"), 1u);
+    const std::vector<std::string> before = CookieJarView();
+    ASSERT_EQ(LinesContaining(before, "\tlong\t" + longValue.ToUtf8()).size(), 1u);
+    ASSERT_EQ(LinesContaining(before, "\ttoken\tabc\t").size(), 1u);
+    WriteTestFile(stray, "gone");
 
     // Start-up: the snapshot, then the removal on the task's own worker,
     // from the disk and from this process's jar.
@@ -147,14 +144,27 @@ TEST_F(CookiesTest, HttpOnlyLongAndDomainCookiesAreRemovedAtTheStartAndComeBackA
     ASSERT_TRUE(cookies.StartRemoval(&m_deleter));
     cookies.WaitForBackgroundTask();
     ASSERT_TRUE(cookies.GetResult());
-    EXPECT_EQ(CountContaining(CookieJarView(), m_tag.ToUtf8()), 0u);
+    EXPECT_EQ(LinesContaining(CookieJarView(), m_tag.ToUtf8()).size(), 0u);
     EXPECT_EQ(CookiesOfThisProcess(shop), L"");
+    EXPECT_TRUE(TestFileExists(low));
+    EXPECT_FALSE(TestFileExists(stray));
+    // The file pass spares the protected-mode folder and the index; a file
+    // it cannot delete fails it and spares the index.
+    EXPECT_TRUE(TestFileExists(CookieStore().strIndex));
+    {
+        WriteTestFile(stray, "held");
+        CHelperProcess holder;
+        ASSERT_TRUE(holder.Start(L"hold-file \"" + stray + L"\" none"));
+        const std::string index = ReadTestFile(CookieStore().strIndex);
+        EXPECT_FALSE(cookies.RunBackgroundTask());
+        EXPECT_EQ(ReadTestFile(CookieStore().strIndex), index);
+    }
 
     // The session overwrites the long cookie and sets one beside it.
     ASSERT_TRUE(InternetSetCookieW(shop, nullptr, L"long=session" + CString(kExpiry2030)));
     ASSERT_TRUE(InternetSetCookieW(shop, nullptr, L"tracker=session" + CString(kExpiry2030)));
-    cookies.SetDeleter(&m_deleter);
     ASSERT_TRUE(cookies.RunBackgroundTask());
+    EXPECT_FALSE(TestFileExists(stray));
     EXPECT_TRUE(cookies.RecreateCookies());
     EXPECT_EQ(CookieJarView(), before);
     const CString mine = CookiesOfThisProcess(shop);
@@ -165,6 +175,7 @@ TEST_F(CookiesTest, HttpOnlyLongAndDomainCookiesAreRemovedAtTheStartAndComeBackA
         InternetSetCookieExW(shop, name, kExpired, INTERNET_COOKIE_HTTPONLY, 0);
     }
     InternetSetCookieW(L"http://" + m_tag + L".news.example/", L"region", kExpired);
+    DeleteFileW(low);
 }
 
 TEST_F(CookiesTest, SecureProtectedModeAndDamagedCookiesAreSetAgainEachThroughItsOwnCall)
@@ -246,29 +257,4 @@ TEST_F(CookiesTest, OneFileIsReadOnceIdenticalCookiesMakeOneRecordAndACutFileGiv
     for (const CString& url : urls) {
         DeleteUrlCacheEntryW(url);
     }
-}
-
-TEST_F(CookiesTest, TheFilePassSparesTheProtectedModeFolderAndTheIndexAndAHeldFileFailsIt)
-{
-    const CString low = m_folder + L"Low\\" + m_tag + L".txt", stray = m_folder + m_tag + L"-stray.txt";
-    WriteTestFile(low, "kept");
-    WriteTestFile(stray, "gone");
-    CCookies cookies;
-    cookies.SetDeleter(&m_deleter);
-    ASSERT_TRUE(cookies.removeCookies());
-    EXPECT_TRUE(TestFileExists(low));
-    EXPECT_FALSE(TestFileExists(stray));
-    EXPECT_TRUE(TestFileExists(CookieStore().strIndex));
-    DeleteFileW(low);
-
-    // A file that cannot be deleted fails the removal and spares the index.
-    WriteTestFile(stray, "held");
-    CHelperProcess holder;
-    ASSERT_TRUE(holder.Start(L"hold-file \"" + stray + L"\" none"));
-    const std::string index = ReadTestFile(CookieStore().strIndex);
-    EXPECT_FALSE(cookies.removeCookies());
-    EXPECT_EQ(ReadTestFile(CookieStore().strIndex), index);
-    holder.Stop();
-    EXPECT_TRUE(cookies.removeCookies());
-    EXPECT_FALSE(TestFileExists(stray));
 }
