@@ -6,7 +6,6 @@
 #include <string>
 
 #include "stores/Cookies.h"
-#include "tests/support/Printers.h"
 
 namespace {
 
@@ -22,7 +21,6 @@ public:
     BOOL RunBackgroundTask() override
     {
         if (m_bBlockUntilAbort) {
-            // Running on its own worker until somebody asks it to stop.
             while (!IsAbortRequested()) {
                 Sleep(5);
             }
@@ -44,30 +42,8 @@ public:
 
     std::string m_name;
     std::string& m_journal;
-    int m_nFailures = 0;
-    int m_nCalls = 0;
+    int m_nFailures = 0, m_nCalls = 0;
     std::atomic<bool> m_bBlockUntilAbort{false};
-};
-
-struct CManagerFixture : public ::testing::Test {
-    BOOL RunManager(bool bWithCookies = true)
-    {
-        CCleanupManager manager(deleter);
-        manager.m_pCookies = bWithCookies ? &cookies : nullptr;
-        manager.m_pJavaFiles = &java;
-        manager.m_pFlashSharedObjects = &flash;
-        manager.m_pHistory = &history;
-        manager.m_pTempInternetFiles = &tif;
-        EXPECT_TRUE(manager.StartBackgroundTask());
-        manager.WaitForBackgroundTask();
-        return manager.GetResult();
-    }
-
-    int deleterStandIn = 0;
-    CDeleter* deleter = reinterpret_cast<CDeleter*>(&deleterStandIn);
-    std::string journal;
-    CFakeCleaner cookies{"cookies", journal}, java{"java", journal}, flash{"flash", journal},
-        history{"history", journal}, tif{"tif", journal};
 };
 
 }  // namespace
@@ -76,8 +52,12 @@ struct CManagerFixture : public ::testing::Test {
 // whatever the outcome; a failed category fails the run, repeated in full. A
 // cleaner busy on its own worker is stopped first (its worker then runs once
 // more, without the manager's deleter), the temporary files before the history.
-TEST_F(CManagerFixture, RunsTheCategoriesInOrderRetryingEachAndRecreatingTheCookies)
+TEST(CleanupManager, RunsTheCategoriesInOrderRetryingEachAndRecreatingTheCookies)
 {
+    int deleterStandIn = 0;
+    std::string journal;
+    CFakeCleaner cookies{"cookies", journal}, java{"java", journal}, flash{"flash", journal},
+        history{"history", journal}, tif{"tif", journal};
     const std::string cookieRuns = "cookies:run cookies:run cookies:run cookies:run cookies:recreate java:run ";
     const std::string javaRuns = "cookies:run cookies:recreate java:run java:run java:run java:run ";
     const std::string rest = "flash:run history:run tif:run ";
@@ -110,7 +90,16 @@ TEST_F(CManagerFixture, RunsTheCategoriesInOrderRetryingEachAndRecreatingTheCook
             busy->m_bBlockUntilAbort = c.bBusy;
             ASSERT_TRUE(!c.bBusy || busy->StartBackgroundTask());
         }
-        EXPECT_EQ(RunManager(c.bWithCookies), c.bResult);
+        // On the manager's own worker, as the session clean-up runs it.
+        CCleanupManager manager(reinterpret_cast<CDeleter*>(&deleterStandIn));
+        manager.m_pCookies = c.bWithCookies ? &cookies : nullptr;
+        manager.m_pJavaFiles = &java;
+        manager.m_pFlashSharedObjects = &flash;
+        manager.m_pHistory = &history;
+        manager.m_pTempInternetFiles = &tif;
+        ASSERT_TRUE(manager.StartBackgroundTask());
+        manager.WaitForBackgroundTask();
+        EXPECT_EQ(manager.GetResult(), c.bResult);
         EXPECT_EQ(journal, c.journal);
         EXPECT_FALSE(java.IsBackgroundTaskRunning() || tif.IsBackgroundTaskRunning());
     }

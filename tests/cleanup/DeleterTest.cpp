@@ -23,8 +23,7 @@ TEST(DeleterTest, DeletesReadOnlyFilesPlainlyOrSecurelyAndCountsMissingOnesAsDel
         CDeleter deleter(bSecure, TRUE, TRUE);
         for (const CString& path : {file, file, folder / L"no-folder\\missing.txt"}) {
             BOOL bIgnored = TRUE;
-            EXPECT_TRUE(deleter.DeleteFile(path, &bIgnored)) << "secure " << bSecure;
-            EXPECT_FALSE(bIgnored);
+            EXPECT_TRUE(deleter.DeleteFile(path, &bIgnored) && !bIgnored) << "secure " << bSecure;
         }
         EXPECT_FALSE(TestFileExists(file));
         // The link shows the file's data: random bytes hold a 'c' about 4 times in 1000.
@@ -82,8 +81,7 @@ TEST(DeleterTest, AFileInUseIsIgnoredOnlyWhenTheOptionsAndItsHolderAllow)
         CLogCapture log;
         BOOL bIgnored = !c.bIgnored;
         EXPECT_EQ(CDeleter(FALSE, c.bCheckInUse, c.bIgnoreOwn).DeleteFile(file, &bIgnored), c.bResult);
-        EXPECT_EQ(bIgnored, c.bIgnored);
-        EXPECT_TRUE(TestFileExists(file));
+        EXPECT_TRUE(bIgnored == c.bIgnored && TestFileExists(file));
         EXPECT_EQ(log.HasMessage(L"Found running process for file " + file), c.holder == kRunningImage);
     }
     if (bSeeded) {
@@ -91,8 +89,7 @@ TEST(DeleterTest, AFileInUseIsIgnoredOnlyWhenTheOptionsAndItsHolderAllow)
     }
 }
 
-// Only the "Extension" string, so named, of a direct subkey names its type.
-// An empty table is read again at the next question.
+// Only a direct subkey's "Extension" string names its type; an empty table is read again.
 TEST(MimeTypeMapTest, ReadsTheDatabaseOnceItHoldsSomething)
 {
     const CString root = FormatString(L"Software\\Nulvane-test-mime-%lu", GetCurrentProcessId());
