@@ -4,19 +4,13 @@
 
 #include <atomic>
 #include <string>
-#include <vector>
 
 #include "stores/Cookies.h"
-#include "tests/support/LogCapture.h"
-#include "tests/support/Printers.h"
 
 namespace {
 
-// A category cleaner that fails a given number of times and records each run
-// in a journal shared by all (one thread at a time writes it: the manager's,
-// or a cleaner's own worker while the manager waits for it). It is a cookie
-// cleaner, so that one class stands in for every category, the cookie
-// category with its recreation too.
+// A cleaner of any category (a cookie one, for the recreation) that fails a
+// given number of times and notes each run in a journal shared by all.
 class CFakeCleaner : public CCookies {
 public:
     static constexpr int kAlwaysFail = 99;
@@ -27,7 +21,6 @@ public:
     BOOL RunBackgroundTask() override
     {
         if (m_bBlockUntilAbort) {
-            // Running on its own worker until somebody asks it to stop.
             while (!IsAbortRequested()) {
                 Sleep(5);
             }
@@ -49,40 +42,22 @@ public:
 
     std::string m_name;
     std::string& m_journal;
-    int m_nFailures = 0;
-    int m_nCalls = 0;
+    int m_nFailures = 0, m_nCalls = 0;
     std::atomic<bool> m_bBlockUntilAbort{false};
-};
-
-struct CManagerFixture : public ::testing::Test {
-    // Runs the manager on its worker, as the session clean-up does.
-    BOOL RunManager(bool bWithCookies = true)
-    {
-        CCleanupManager manager(deleter);
-        manager.m_pCookies = bWithCookies ? &cookies : nullptr;
-        manager.m_pJavaFiles = &java;
-        manager.m_pFlashSharedObjects = &flash;
-        manager.m_pHistory = &history;
-        manager.m_pTempInternetFiles = &tif;
-        EXPECT_TRUE(manager.StartBackgroundTask());
-        manager.WaitForBackgroundTask();
-        return manager.GetResult();
-    }
-
-    int deleterStandIn = 0;
-    CDeleter* deleter = reinterpret_cast<CDeleter*>(&deleterStandIn);
-    std::string journal;
-    CFakeCleaner cookies{"cookies", journal}, java{"java", journal}, flash{"flash", journal},
-        history{"history", journal}, tif{"tif", journal};
 };
 
 }  // namespace
 
 // Each category in its order, up to four attempts each; the cookies put back
-// after their attempts whatever the outcome; a failed category fails the run,
-// which is repeated in full.
-TEST_F(CManagerFixture, RunsTheCategoriesInOrderRetryingEachAndRecreatingTheCookies)
+// whatever the outcome; a failed category fails the run, repeated in full. A
+// cleaner busy on its own worker is stopped first (its worker then runs once
+// more, without the manager's deleter), the temporary files before the history.
+TEST(CleanupManager, RunsTheCategoriesInOrderRetryingEachAndRecreatingTheCookies)
 {
+    int deleterStandIn = 0;
+    std::string journal;
+    CFakeCleaner cookies{"cookies", journal}, java{"java", journal}, flash{"flash", journal},
+        history{"history", journal}, tif{"tif", journal};
     const std::string cookieRuns = "cookies:run cookies:run cookies:run cookies:run cookies:recreate java:run ";
     const std::string javaRuns = "cookies:run cookies:recreate java:run java:run java:run java:run ";
     const std::string rest = "flash:run history:run tif:run ";
@@ -92,12 +67,17 @@ TEST_F(CManagerFixture, RunsTheCategoriesInOrderRetryingEachAndRecreatingTheCook
         bool bWithCookies;
         BOOL bResult;
         std::string journal;
+        bool bBusy = false;  // java and tif
     } cases[] = {
         {nullptr, 0, true, TRUE, "cookies:run cookies:recreate java:run " + rest},
         {&java, 2, true, TRUE, "cookies:run cookies:recreate java:run java:run java:run " + rest},
         {&java, CFakeCleaner::kAlwaysFail, true, FALSE, javaRuns + rest + javaRuns + rest},
         {&cookies, CFakeCleaner::kAlwaysFail, true, FALSE, cookieRuns + rest + cookieRuns + rest},
         {nullptr, 0, false, TRUE, "java:run " + rest},
+        {nullptr, 0, true, TRUE,
+         "cookies:run cookies:recreate java:aborted java:run-without-deleter java:run flash:run tif:aborted "
+         "tif:run-without-deleter history:run tif:run ",
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.journal);
@@ -106,27 +86,21 @@ TEST_F(CManagerFixture, RunsTheCategoriesInOrderRetryingEachAndRecreatingTheCook
             cleaner->m_nFailures = cleaner == c.pFailing ? c.nFailures : 0;
             cleaner->m_nCalls = 0;
         }
-        CLogCapture capture;
-        EXPECT_EQ(RunManager(c.bWithCookies), c.bResult);
+        for (CFakeCleaner* busy : {&java, &tif}) {
+            busy->m_bBlockUntilAbort = c.bBusy;
+            ASSERT_TRUE(!c.bBusy || busy->StartBackgroundTask());
+        }
+        // On the manager's own worker, as the session clean-up runs it.
+        CCleanupManager manager(reinterpret_cast<CDeleter*>(&deleterStandIn));
+        manager.m_pCookies = c.bWithCookies ? &cookies : nullptr;
+        manager.m_pJavaFiles = &java;
+        manager.m_pFlashSharedObjects = &flash;
+        manager.m_pHistory = &history;
+        manager.m_pTempInternetFiles = &tif;
+        ASSERT_TRUE(manager.StartBackgroundTask());
+        manager.WaitForBackgroundTask();
+        EXPECT_EQ(manager.GetResult(), c.bResult);
         EXPECT_EQ(journal, c.journal);
-        // The log names the category that failed, once per run of the manager.
-        EXPECT_EQ(capture.CountMessage(L"m_pJavaFiles->RunBackgroundTask() result = false"),
-                  c.pFailing == &java && !c.bResult ? 2 : 0);
+        EXPECT_FALSE(java.IsBackgroundTaskRunning() || tif.IsBackgroundTaskRunning());
     }
-}
-
-// A cleaner busy on its own worker is stopped before its attempts, and a
-// running temporary files worker before the history. Each aborted run
-// returned FALSE, so its worker ran once more (without the manager's
-// deleter) before the manager went on.
-TEST_F(CManagerFixture, CleanersBusyOnTheirOwnWorkersAreStoppedFirst)
-{
-    for (CFakeCleaner* busy : {&java, &tif}) {
-        busy->m_bBlockUntilAbort = true;
-        ASSERT_TRUE(busy->StartBackgroundTask());
-    }
-    EXPECT_TRUE(RunManager());
-    EXPECT_EQ(journal, "cookies:run cookies:recreate java:aborted java:run-without-deleter java:run flash:run "
-                       "tif:aborted tif:run-without-deleter history:run tif:run ");
-    EXPECT_FALSE(java.IsBackgroundTaskRunning() || tif.IsBackgroundTaskRunning());
 }

@@ -1,8 +1,6 @@
-// The whole clean-up of a session: the five real cleaners on the test
-// prefix's real stores, snapshots taken the way start-up takes them, the
-// clean-up run the way the session clean-up runs the manager, and the
-// stores judged by the trace-audit tool (a fresh process) and by libmsiecf's
-// recovery of deleted index records.
+// The whole clean-up of a session: the five real cleaners on the prefix's
+// real stores, run as start-up and the session's end run them, judged by the
+// trace-audit tool (a fresh process) and libmsiecf's recovery of deleted records.
 #include "cleanup/CleanupManager.h"
 
 #include <shlobj.h>
@@ -37,18 +35,7 @@ CString SpecialFolder(int csidl)
     return CString(path);
 }
 
-// A persistent cookie set by another process, as the user's own browser
-// sets it: this process's cookie jar knows nothing of it.
-void SetCookieElsewhere(const CString& strUrl, const wchar_t* pszData)
-{
-    CHelperProcess helper;
-    ASSERT_TRUE(helper.Start(FormatString(L"set-cookie \"%s\" \"%s; expires=Tue, 01-Jan-2030 00:00:00 GMT\" 0",
-                                          strUrl.GetString(), pszData)));
-    ASSERT_EQ(helper.Stop(), 0) << strUrl.ToUtf8();
-}
-
-// A file with the given bytes and a last-write time an hour back, as
-// stores hold files from earlier browsing.
+// A file last written an hour back, as stores hold from earlier browsing.
 void WriteOldFile(const CString& strPath, const std::string& content)
 {
     WriteTestFile(strPath, content);
@@ -74,21 +61,20 @@ TEST(WholeCleanup, EveryStoreEndsAsItWasBeforeTheSession)
     const CString auditArguments = L"--java-cache \"" + javaCache + L"\"";
 
     // What the user's own browsing left before the session.
-    for (const wchar_t* path : {L"index.html", L"search?q=1"}) {
-        ASSERT_FALSE(AddCacheEntry(before + path, "user's page").IsEmpty());
-    }
-    SetCookieElsewhere(before, L"id=user");
-    SetCookieElsewhere(L"http://www." + tag + L".before.example/account/", L"sid=42");
-    ASSERT_TRUE(AddHistoryEntry(before + L"a") && AddHistoryEntry(before + L"revisited"));
+    ASSERT_FALSE(AddCacheEntry(before + L"index.html", "user's page").IsEmpty());
+    // Set by another process, as the user's browser sets it, unknown to this one's jar.
+    CHelperProcess cookieSetter;
+    ASSERT_TRUE(
+        cookieSetter.Start(L"set-cookie \"" + before + L"\" \"id=user; expires=Tue, 01-Jan-2030 00:00:00 GMT\" 0"));
+    ASSERT_EQ(cookieSetter.Stop(), 0);
+    ASSERT_TRUE(AddHistoryEntry(before + L"revisited"));
     const CString changedSol = flashMine + L"\\before.example\\game.swf\\score.sol";
     WriteOldFile(changedSol, "score=10");
     WriteOldFile(flashMine + L"\\localhost\\deep\\er\\state.sol", "state");
     WriteOldFile(javaCache + L"\\6.0\\12\\applet.jar", "user's applet");
-    WriteOldFile(javaCache + L"\\6.0\\lastAccessed", "1");
     const std::vector<std::string> audited = RunTraceAudit(auditArguments);
 
-    // Start-up, in its order, once the seeded second is over: the session
-    // start has whole seconds, and what was written before it must lie before it.
+    // Start-up, once the seeded second is over: the session start has whole seconds.
     CTempInternetFiles tif;
     CCookies cookies;
     CFlashSharedObjects flash;
@@ -108,24 +94,19 @@ TEST(WholeCleanup, EveryStoreEndsAsItWasBeforeTheSession)
     ASSERT_TRUE(java.SnapshotCache());
     ASSERT_TRUE(history.ReadHistory());
 
-    // The session, in every store. Every trace it leaves names the
-    // session's host or lies in a folder or file named "session".
-    for (const wchar_t* path : {L"index.html", L"video.mp4"}) {
-        ASSERT_FALSE(AddCacheEntry(during + path, "session page").IsEmpty());
-    }
+    // The session: every trace names its host or lies in something named "session".
+    ASSERT_FALSE(AddCacheEntry(during + L"video.mp4", "session page").IsEmpty());
     WriteTestFile(CacheStore().strFolder + L"\\NULVTEST\\" + tag + L"-session.bin", "not in the cache's index");
     ASSERT_TRUE(AddCookie(during, L"tracker", L"1") && AddCookie(before, L"id", L"session") &&
                 AddCookie(before, L"sessionmark", L"1"));
     ASSERT_TRUE(AddHistoryEntry(during + L"a") && AddHistoryEntry(before + L"revisited"));
     WriteTestFile(changedSol, "score=99 session");
     WriteTestFile(flashMine + L"\\session.example\\game.swf\\session.sol", "session");
-    WriteTestFile(flashMine + L"\\session.example\\game.swf\\session.sxx", "session");
     WriteTestFile(flashMine + L"\\localhost\\deep\\session.sol", "session");
     WriteTestFile(javaCache + L"\\6.0\\40\\session-applet.jar", "session");
     WriteTestFile(javaCache + L"\\6.0\\12\\session.class", "session");
-    WriteTestFile(javaCache + L"\\session\\deep\\x.jar", "session");
     const std::vector<std::string> duringSession = RunTraceAudit(auditArguments);
-    ASSERT_GE(LinesContaining(duringSession, "session").size(), 15u);
+    ASSERT_GE(LinesContaining(duringSession, "session").size(), 18u);
 
     // The session's end: the manager on its own worker, over the five.
     CCleanupManager manager(&deleter);
@@ -139,9 +120,6 @@ TEST(WholeCleanup, EveryStoreEndsAsItWasBeforeTheSession)
     EXPECT_TRUE(manager.GetResult());
 
     const std::vector<std::string> after = RunTraceAudit(auditArguments);
-    for (const std::string& line : LinesContaining(after, "session")) {
-        ADD_FAILURE() << "left: " << line;
-    }
     for (const CString& index : FindTestFiles({SpecialFolder(CSIDL_INTERNET_CACHE), SpecialFolder(CSIDL_COOKIES),
                                                SpecialFolder(CSIDL_HISTORY)},
                                               L"index.dat")) {
@@ -152,15 +130,11 @@ TEST(WholeCleanup, EveryStoreEndsAsItWasBeforeTheSession)
     const CTraceSummary summary = CTraceComparison::Compare(audited, duringSession, after);
     EXPECT_EQ(summary.lost, std::vector<std::string>());
     EXPECT_EQ(summary.left, std::vector<std::string>());
-    EXPECT_GE(summary.nHidden, 2u);  // the user's cookies, set aside while the session ran
+    EXPECT_GE(summary.nHidden, 1u);  // the user's cookie, set aside while the session ran
 
     // What this test seeded before the session goes too.
-    for (const wchar_t* url : {L"index.html", L"search?q=1", L"a", L"revisited"}) {
-        DeleteUrlCacheEntryW(before + url);
-        DeleteUrlCacheEntryW(L"Visited: user@" + before + url);
-    }
+    DeleteUrlCacheEntryW(before + L"index.html");
+    DeleteUrlCacheEntryW(L"Visited: user@" + before + L"revisited");
     InternetSetCookieW(before, L"id", L"; expires=Sat, 01-Jan-2000 00:00:00 GMT");
-    InternetSetCookieW(L"http://www." + tag + L".before.example/account/", L"sid",
-                       L"; expires=Sat, 01-Jan-2000 00:00:00 GMT");
     RemoveTestTree(flashMine);
 }
