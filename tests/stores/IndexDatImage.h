@@ -8,25 +8,21 @@
 
 #include "framework/String.h"
 
-// An index.dat store built byte by byte, for the cases the platform never
-// writes. Offsets here are spelled out on their own, not taken from the
-// parser's layout table, so that a wrong constant there shows up.
+// An index.dat store built byte by byte. Offsets are spelled out here, not
+// taken from the parser's layout table, so that a wrong constant shows up.
 class CIndexDatImage {
 public:
     static constexpr DWORD kRecordArea = 0x4000;
 
-    // A header naming the directories, with the first hash table (one
-    // block) at 0x4000.
+    // A header naming the directories, the first hash table (one block) at 0x4000.
     explicit CIndexDatImage(const std::vector<std::string>& directories = {});
-    // Appends a record of any type word with its block count and first
-    // body word on the next block; the rest is filled with the byte given.
+    // Appends a record: type, block count, first body word, the rest filled.
     DWORD AddRecord(const char* pszType, DWORD dwBlocks, DWORD dwFirstWord, char fill = '\x5A');
     // A "URL " or "LEAK" record; an empty file name leaves the name offset 0.
     DWORD AddUrl(const char* pszType, DWORD dwBlocks, uint64_t ullLastAccess, BYTE directory, const std::string& url,
                  const std::string& fileName = std::string());
     DWORD AddBlocks(DWORD dwBlocks, char fill);
-    // Sets or clears the allocation bitmap's bits of dwBlocks blocks from
-    // the one at dwOffset, as the URL cache does when it allocates or frees.
+    // Sets or clears the allocation bitmap's bits of the blocks from dwOffset.
     void MarkBlocks(DWORD dwOffset, DWORD dwBlocks, bool bAllocated = true);
     void Put32(DWORD dwOffset, DWORD dwValue);
     void PutBytes(DWORD dwOffset, const std::string& bytes) { m_bytes.replace(dwOffset, bytes.size(), bytes); }

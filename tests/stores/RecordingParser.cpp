@@ -1,7 +1,5 @@
 #include "tests/stores/RecordingParser.h"
 
-#include "tests/support/Printers.h"
-
 BOOL CRecordingParser::ProcessEntry(DWORD dwType, DWORD dwOffset, DWORD dwSize, CString strUrl,
                                     CString strLocalPath, CTime timeLastAccess)
 {
@@ -30,14 +28,4 @@ CScanOutcome ScanFile(const CString& strPath, BOOL bScrub, CRecordingParser::Dec
     parser.CloseFile();
     outcome.seen = std::move(parser.m_seen);
     return outcome;
-}
-
-void PrintTo(const CSeenRecord& r, std::ostream* os)
-{
-    *os << "{" << std::string(reinterpret_cast<const char*>(&r.dwType), 4) << " @0x" << std::hex << r.dwOffset
-        << " size 0x" << r.dwSize << std::dec << " ";
-    ::PrintTo(r.strUrl, os);
-    *os << " ";
-    ::PrintTo(r.strPath, os);
-    *os << " " << r.time.GetTime() << "}";
 }
