@@ -1,5 +1,4 @@
-// The URL-cache walk: its buffer and error handling driven through the
-// enumeration seam (the cleaners walk the real cache), and RemoveEntry.
+// The URL-cache walk's buffer and errors through the enumeration seam; RemoveEntry.
 #include "stores/CacheReader.h"
 
 #include <gtest/gtest.h>
@@ -15,8 +14,7 @@
 
 namespace {
 
-// One scripted answer of the platform: success with an entry of the URL,
-// or failure with an error and a size request.
+// One answer of the platform: an entry of the URL, or an error and a size request.
 struct CAnswer {
     DWORD dwError = 0;
     DWORD dwAskedSize = 0;
@@ -122,8 +120,7 @@ TEST(CacheReader, RemovesAnEntryOfTheRealCacheEvenWhenItIsGoneAlready)
     const CString url = L"http://" + UniqueTag() + L".remove.example/a.html";
     CDeleter deleter(FALSE, FALSE, FALSE);
     const CString file = AddCacheEntry(url);
-    ASSERT_FALSE(file.IsEmpty());
-    EXPECT_TRUE(CCacheReader::RemoveEntry(file, url, &deleter));
+    ASSERT_TRUE(!file.IsEmpty() && CCacheReader::RemoveEntry(file, url, &deleter));
     EXPECT_FALSE(TestFileExists(file));
     EXPECT_TRUE(CCacheReader::RemoveEntry(file, url, &deleter));
 }

@@ -1,7 +1,6 @@
-// The cookie cleaner on Wine's cookie jar, for what the whole clean-up test
-// does not reach. The user's cookies are set by another process, the
+// Cookie records and hostile cookie files; the cookie cleaner on Wine's jar for what the
+// whole clean-up test does not reach. The user's cookies are set by another process, the
 // session's in this one; only a fresh process sees what went back to disk.
-// The records' keys, and the reading of hostile cookie files, come first.
 #include "stores/Cookies.h"
 #include "stores/CookieRecord.h"
 
@@ -33,73 +32,6 @@ FILETIME At(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second
     EXPECT_TRUE(SystemTimeToFileTime(&st, &ft));
     return ft;
 }
-
-
-}  // namespace
-
-TEST(CookieRecord, KeysExpiriesProtectedModeFoldersAndWhatIsSetAgain)
-{
-    // The expiry text uses dashes and English names.
-    EXPECT_EQ(CCookieRecord::FormatExpiry(At(2024, 2, 29, 23, 59, 7)), L"Thu, 29-Feb-2024 23-59-07 GMT");
-    EXPECT_EQ(CCookieRecord::FormatExpiry({0xFFFFFFFF, 0xFFFFFFFF}), L"");
-    // The protected-mode folder in any letter case.
-    for (const auto& [path, bLow] : {std::pair{L"C:\\u\\Cookies\\Low\\a.txt", true}, {L"C:\\u\\Cookies\\low\\a.txt", true},
-                                     {L"C:\\u\\Cookies\\lowercase.txt", false}, {L"C:\\u\\Cookies\\Lower\\a.txt", false}}) {
-        EXPECT_EQ(CCookieRecord::IsProtectedModePath(path), bLow) << CString(path).ToUtf8();
-    }
-    const CString secure = CCookieRecord::MakeKey(true, {L"s", L"2", L"host.example/", 8193, At(2030, 1, 1, 0, 0, 0)});
-    EXPECT_EQ(secure, L"protectedmode\nhttps://host.example/\ns=2;Expires = Tue, 01-Jan-2030 00-00-00 GMT;Secure\n8193");
-
-    CCookieRecord record;
-    ASSERT_TRUE(record.Parse(secure));
-    EXPECT_TRUE(record.IsProtectedMode());
-    EXPECT_EQ(record.GetHostPath(), L"host.example/");
-    EXPECT_EQ(record.GetRecreationText(), L"s=2; expires=Tue, 01-Jan-2030 00:00:00 GMT; secure; HttpOnly");
-    EXPECT_EQ(record.GetRecreationText(false), L"s=2; expires=Tue, 01-Jan-2030 00:00:00 GMT; secure");
-    // A text in another form is handed on as it stands.
-    ASSERT_TRUE(record.Parse(L"notprotectedmode\nhttp://h/\nx=y; path=/\n0"));
-    EXPECT_EQ(record.GetRecreationText(), L"x=y; path=/");
-
-    for (const wchar_t* bad : {L"", L"a\nb\nc", L"a\nb\nc\n", L"a\nb\nc\n1x", L"a\nb\nc\n99999999999",
-                               L"a\nb\nc\n-1"}) {
-        EXPECT_FALSE(record.Parse(bad)) << CString(bad).ToUtf8();
-    }
-}
-
-TEST(CookieRecord, ReadsWholeRecordsOfAnyFile)
-{
-    CTempFolder folder;
-    const CString path = folder / L"c.txt";
-    WriteTestFile(path, "a\r\n1\r\nh/\r\n1\r\n2684731392\r\n31520448\r\nextra\r\n*\r\nb\n2\nh/p/\n8192\n0\n0\n*\nc\n3\n");
-    std::vector<CCookieFileEntry> entries;
-    ASSERT_TRUE(CCookieRecord::ReadCookieFile(path, entries));
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0].strName, L"a");
-    EXPECT_EQ(entries[0].dwFlags, 1u);
-    EXPECT_EQ(CCookieRecord::FormatExpiry(entries[0].expiry), L"Tue, 01-Jan-2030 00-00-00 GMT");
-    EXPECT_EQ(entries[1].strHostPath, L"h/p/");
-    EXPECT_FALSE(CCookieRecord::ReadCookieFile(folder / L"missing.txt", entries));
-
-    // Arbitrary bytes never crash the reader or the key round trip.
-    std::mt19937 random(5);
-    const char alphabet[] = "ab*\n\r0123456789;=\x00\xff";
-    for (int n = 0; n < 2000; ++n) {
-        std::string content(random() % 200, '\0');
-        for (char& ch : content) {
-            ch = alphabet[random() % (sizeof(alphabet) - 1)];
-        }
-        WriteTestFile(path, content);
-        std::vector<CCookieFileEntry> read;
-        ASSERT_TRUE(CCookieRecord::ReadCookieFile(path, read));
-        for (const CCookieFileEntry& e : read) {
-            CCookieRecord record;
-            ASSERT_TRUE(record.Parse(CCookieRecord::MakeKey(false, e)));
-            EXPECT_EQ(record.m_dwFlags, e.dwFlags);
-        }
-    }
-}
-
-namespace {
 
 constexpr wchar_t kExpiry2030[] = L"; expires=Tue, 01-Jan-2030 00:00:00 GMT";
 
@@ -188,6 +120,66 @@ protected:
 };
 
 }  // namespace
+
+TEST(CookieRecord, KeysExpiriesProtectedModeFoldersWhatIsSetAgainAndWholeRecordsOfAnyFile)
+{
+    // The expiry text uses dashes and English names.
+    EXPECT_EQ(CCookieRecord::FormatExpiry(At(2024, 2, 29, 23, 59, 7)), L"Thu, 29-Feb-2024 23-59-07 GMT");
+    EXPECT_EQ(CCookieRecord::FormatExpiry({0xFFFFFFFF, 0xFFFFFFFF}), L"");
+    // The protected-mode folder in any letter case.
+    for (const auto& [path, bLow] : {std::pair{L"C:\\u\\Cookies\\Low\\a.txt", true}, {L"C:\\u\\Cookies\\low\\a.txt", true},
+                                     {L"C:\\u\\Cookies\\lowercase.txt", false}, {L"C:\\u\\Cookies\\Lower\\a.txt", false}}) {
+        EXPECT_EQ(CCookieRecord::IsProtectedModePath(path), bLow) << CString(path).ToUtf8();
+    }
+    const CString secure = CCookieRecord::MakeKey(true, {L"s", L"2", L"host.example/", 8193, At(2030, 1, 1, 0, 0, 0)});
+    EXPECT_EQ(secure, L"protectedmode\nhttps://host.example/\ns=2;Expires = Tue, 01-Jan-2030 00-00-00 GMT;Secure\n8193");
+
+    CCookieRecord record;
+    ASSERT_TRUE(record.Parse(secure));
+    EXPECT_TRUE(record.IsProtectedMode());
+    EXPECT_EQ(record.GetHostPath(), L"host.example/");
+    EXPECT_EQ(record.GetRecreationText(), L"s=2; expires=Tue, 01-Jan-2030 00:00:00 GMT; secure; HttpOnly");
+    EXPECT_EQ(record.GetRecreationText(false), L"s=2; expires=Tue, 01-Jan-2030 00:00:00 GMT; secure");
+    // A text in another form is handed on as it stands.
+    ASSERT_TRUE(record.Parse(L"notprotectedmode\nhttp://h/\nx=y; path=/\n0"));
+    EXPECT_EQ(record.GetRecreationText(), L"x=y; path=/");
+
+    for (const wchar_t* bad : {L"", L"a\nb\nc", L"a\nb\nc\n", L"a\nb\nc\n1x", L"a\nb\nc\n99999999999",
+                               L"a\nb\nc\n-1"}) {
+        EXPECT_FALSE(record.Parse(bad)) << CString(bad).ToUtf8();
+    }
+
+    // Whole records of any file, a cut one left out.
+    CTempFolder folder;
+    const CString path = folder / L"c.txt";
+    WriteTestFile(path, "a\r\n1\r\nh/\r\n1\r\n2684731392\r\n31520448\r\nextra\r\n*\r\nb\n2\nh/p/\n8192\n0\n0\n*\nc\n3\n");
+    std::vector<CCookieFileEntry> entries;
+    ASSERT_TRUE(CCookieRecord::ReadCookieFile(path, entries));
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].strName, L"a");
+    EXPECT_EQ(entries[0].dwFlags, 1u);
+    EXPECT_EQ(CCookieRecord::FormatExpiry(entries[0].expiry), L"Tue, 01-Jan-2030 00-00-00 GMT");
+    EXPECT_EQ(entries[1].strHostPath, L"h/p/");
+    EXPECT_FALSE(CCookieRecord::ReadCookieFile(folder / L"missing.txt", entries));
+
+    // Arbitrary bytes never crash the reader or the key round trip.
+    std::mt19937 random(5);
+    const char alphabet[] = "ab*\n\r0123456789;=\x00\xff";
+    for (int n = 0; n < 2000; ++n) {
+        std::string content(random() % 200, '\0');
+        for (char& ch : content) {
+            ch = alphabet[random() % (sizeof(alphabet) - 1)];
+        }
+        WriteTestFile(path, content);
+        std::vector<CCookieFileEntry> read;
+        ASSERT_TRUE(CCookieRecord::ReadCookieFile(path, read));
+        for (const CCookieFileEntry& e : read) {
+            CCookieRecord record;
+            ASSERT_TRUE(record.Parse(CCookieRecord::MakeKey(false, e)));
+            EXPECT_EQ(record.m_dwFlags, e.dwFlags);
+        }
+    }
+}
 
 TEST_F(CookiesTest, HttpOnlyLongAndDomainCookiesAreRemovedAtTheStartAndComeBackAsTheyWere)
 {

@@ -1,8 +1,6 @@
-// The Flash shared-object cleaner on the real application-data store of
-// the test prefix, for what the whole clean-up test does not reach: objects
-// past any buffer and with names the ANSI code page cannot hold, times to
-// the 100 ns, files that are no shared objects, held files. Each test
-// works in a folder of its own below "#SharedObjects".
+// The Flash cleaner on the prefix's real store, for what the whole clean-up test does not
+// reach: objects past any buffer, names the ANSI code page cannot hold, times to the
+// 100 ns, files that are no shared objects, held files. Each test has its own folder.
 #include "stores/FlashSharedObjects.h"
 
 #include <gtest/gtest.h>
@@ -122,8 +120,7 @@ TEST_F(FlashSharedObjectsTest, ObjectsOfAnySizeAndNameEndWithTheirStartBytesAndT
     CreateTestFolders(Mine(L"with-folder\\keep-empty"));
 
     ASSERT_TRUE(m_flash.RunBackgroundTask());
-    // The folder of a restored object takes its last access and last write
-    // (checked first: looking for a missing name in a folder reads it).
+    // A restored object's folder takes its times back (first: a lookup in it reads it).
     const CTimes folder = TimesOf(Mine(L"site.example\\game.swf"));
     EXPECT_EQ(folder[1], times[1]);
     EXPECT_EQ(folder[2], times[2]);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "framework/String.h"
+#include "tests/support/TestFiles.h"
 
 // An index.dat store built byte by byte. Offsets are spelled out here, not
 // taken from the parser's layout table, so that a wrong constant shows up.
@@ -21,21 +22,30 @@ public:
     // A "URL " or "LEAK" record; an empty file name leaves the name offset 0.
     DWORD AddUrl(const char* pszType, DWORD dwBlocks, uint64_t ullLastAccess, BYTE directory, const std::string& url,
                  const std::string& fileName = std::string());
-    DWORD AddBlocks(DWORD dwBlocks, char fill);
-    // Sets or clears the allocation bitmap's bits of the blocks from dwOffset.
-    void MarkBlocks(DWORD dwOffset, DWORD dwBlocks, bool bAllocated = true);
-    void Put32(DWORD dwOffset, DWORD dwValue);
+    DWORD AddBlocks(DWORD dwBlocks, char fill)
+    {
+        m_bytes.append(dwBlocks * 128u, fill);
+        return Length() - dwBlocks * 128u;
+    }
+    // Marks the blocks from dwOffset allocated in the bitmap, as the URL cache does.
+    void MarkBlocks(DWORD dwOffset, DWORD dwBlocks);
+    void Put32(DWORD dwOffset, DWORD dwValue) { PutBytes(dwOffset, std::string(reinterpret_cast<const char*>(&dwValue), 4)); }
     void PutBytes(DWORD dwOffset, const std::string& bytes) { m_bytes.replace(dwOffset, bytes.size(), bytes); }
     void Truncate(size_t length) { m_bytes.resize(length); }
     const std::string& Bytes() const { return m_bytes; }
     DWORD Length() const { return static_cast<DWORD>(m_bytes.size()); }
-    void WriteTo(const CString& strPath) const;
+    void WriteTo(const CString& strPath) const { WriteTestFile(strPath, m_bytes); }
 
 private:
     std::string m_bytes;
 };
 
-// The bytes with a range zeroed.
-std::string Zeroed(std::string bytes, size_t offset, size_t count);
+inline std::string Zeroed(std::string bytes, size_t offset, size_t count)
+{
+    return bytes.replace(offset, count, count, '\0');
+}
 // A Unix time as the FILETIME count that records store.
-uint64_t FileTimeOf(int64_t unixSeconds);
+inline uint64_t FileTimeOf(int64_t unixSeconds)
+{
+    return static_cast<uint64_t>(unixSeconds) * 10000000ULL + 116444736000000000ULL;
+}

@@ -36,9 +36,8 @@ TEST_F(IndexDatParserTest, AFirstHashTableOffsetThatLeadsNowhereUsableMeansNoSca
     image.AddRecord("JUNK", 1, 0);
     // At or past the end: nothing to scan, a success. Anything but a hash
     // table (here the header, which a scrubbing scan would wipe): a failure.
-    const std::pair<DWORD, BOOL> cases[] = {{image.Length(), TRUE}, {image.Length() + 1000, TRUE},
-                                            {0xFFFFFFFF, TRUE},     {0, FALSE},
-                                            {0x80, FALSE},          {0x4080, FALSE}};
+    const std::pair<DWORD, BOOL> cases[] = {{image.Length(), TRUE}, {image.Length() + 1000, TRUE}, {0xFFFFFFFF, TRUE},
+                                            {0, FALSE}, {0x80, FALSE}, {0x4080, FALSE}};
     for (const auto& [offset, result] : cases) {
         image.Put32(0x20, offset);
         const CScanOutcome scan = Scan(image, TRUE);
@@ -182,8 +181,7 @@ TEST_F(IndexDatParserTest, ADeletedRecordWrittenOverIsErasedOnlyInItsOwnFreeBloc
     CIndexDatImage reused;
     reused.MarkBlocks(CIndexDatImage::kRecordArea, 1);
     const DWORD old = reused.AddUrl("URL ", 4, FileTimeOf(kT1), 0, "http://freed/" + std::string(300, 'f'));
-    reused.PutBytes(old + 256, std::string(128, '\0'));
-    reused.PutBytes(old + 256, "URL ");
+    reused.PutBytes(old + 256, "URL " + std::string(124, '\0'));
     reused.Put32(old + 256 + 4, 1);
     reused.PutBytes(old + 256 + 0x68, std::string("http://new/") + '\0');
     reused.MarkBlocks(old + 256, 1);
@@ -249,8 +247,7 @@ TEST_F(IndexDatParserTest, OnlyALiveUrlRecordIsDeletedThroughTheCacheAndZeroedOn
     EXPECT_TRUE(parser.IterateEntries(FALSE));
     parser.CloseFile();
 
-    // Asked about the records it indexes, and about nothing else: not the
-    // freed copy, which would have deleted the live entry of its URL.
+    // Asked about what it indexes only: asking for the freed copy would delete the live entry.
     const std::vector<CString> asked = {L"http://live/", L"http://locked/", L"http://refused/", L"http://taken/",
                                         L"Visited: user@http://not-cached/"};
     EXPECT_EQ(parser.m_deletedKeys, asked);

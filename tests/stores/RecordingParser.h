@@ -28,7 +28,11 @@ public:
         : CIndexDatParser(dwWindowSize), m_decide(std::move(decide))
     {
     }
-    static BOOL EraseAll(CRecordingParser& parser, const CSeenRecord& r);
+    static BOOL EraseAll(CRecordingParser& parser, const CSeenRecord& r)
+    {
+        parser.RemoveEntry(r.dwOffset, r.dwSize);
+        return TRUE;
+    }
     bool Allocated(DWORD dwOffset) const { return IsBlockAllocated(dwOffset); }
     BOOL Erase(const CSeenRecord& r) { return EraseRecord(r.dwType, r.dwOffset, r.dwSize, r.strUrl); }
 
@@ -40,7 +44,11 @@ public:
 protected:
     BOOL ProcessEntry(DWORD dwType, DWORD dwOffset, DWORD dwSize, CString strUrl, CString strLocalPath,
                       CTime timeLastAccess) override;
-    BOOL DeleteCacheEntry(const CString& strUrl) override;
+    BOOL DeleteCacheEntry(const CString& strUrl) override
+    {
+        m_deletedKeys.push_back(strUrl);
+        return m_deleteCacheEntry ? m_deleteCacheEntry(strUrl) : CIndexDatParser::DeleteCacheEntry(strUrl);
+    }
 
 private:
     Decision m_decide;
