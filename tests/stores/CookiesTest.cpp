@@ -1,17 +1,18 @@
-// The cookie cleaner against the platform's own cookie jar (Wine's
-// WinINet), for the rules the whole clean-up test does not reach. The
-// user's cookies are set by another process, as the user's own browser
-// would; the session's in this one, as the rendering control would. Only a
-// fresh process can tell whether a cookie really went back to disk.
+// Cookie records and hostile cookie files; the cookie cleaner on Wine's jar for what the
+// whole clean-up test does not reach. The user's cookies are set by another process, the
+// session's in this one; only a fresh process sees what went back to disk.
 #include "stores/Cookies.h"
+#include "stores/CookieRecord.h"
 
 #include <wininet.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cleanup/Deleter.h"
@@ -24,8 +25,15 @@
 
 namespace {
 
+FILETIME At(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second)
+{
+    SYSTEMTIME st = {year, month, 0, day, hour, minute, second, 0};
+    FILETIME ft;
+    EXPECT_TRUE(SystemTimeToFileTime(&st, &ft));
+    return ft;
+}
+
 constexpr wchar_t kExpiry2030[] = L"; expires=Tue, 01-Jan-2030 00:00:00 GMT";
-constexpr wchar_t kExpired[] = L"; expires=Sat, 01-Jan-2000 00:00:00 GMT";
 
 void SetCookieInAnotherProcess(const CString& strUrl, const CString& strData, DWORD dwFlags = 0)
 {
@@ -35,10 +43,8 @@ void SetCookieInAnotherProcess(const CString& strUrl, const CString& strData, DW
     ASSERT_EQ(helper.Stop(), 0) << strUrl.ToUtf8() << " " << strData.ToUtf8();
 }
 
-// What a fresh process sees of the cookie jar, sorted, without the names
-// of the cookie files (the platform picks them afresh whenever it writes a
-// host's cookies): every cookie of the files and what the cookie call
-// hands out.
+// The cookie jar as a fresh process sees it, sorted, without the files'
+// names (the platform picks them afresh whenever it writes a host's cookies).
 std::vector<std::string> CookieJarView()
 {
     std::vector<std::string> view;
@@ -56,10 +62,8 @@ CString CookiesOfThisProcess(const CString& strUrl)
     return InternetGetCookieW(strUrl, nullptr, text, &size) ? CString(text) : CString();
 }
 
-// Registers a hand-written cookie file with the URL cache, as a cookie
-// entry of the host: the way to seed what this platform's cookie calls
-// cannot make (a secure flag, a protected-mode folder, two entries for
-// one file, a damaged file). Each record expires on 1 January 2030.
+// A hand-written cookie file as a cookie entry of the host: what the
+// platform's cookie calls cannot make (a secure flag, a protected-mode folder).
 CString RegisterCookieFile(const CString& strHostPath, const CString& strFile, const std::string& records)
 {
     WriteTestFile(strFile, records);
@@ -76,30 +80,24 @@ std::string CookieFileRecord(const char* name, const char* value, const CString&
            "\n2684731392\n31520448\n0\n0\n*\n";
 }
 
-struct CCall {
-    CString strUrl;
-    CString strText;
-    DWORD dwFlags;
-    friend bool operator==(const CCall&, const CCall&) = default;
-};
+using CCall = std::tuple<CString, CString, DWORD>;  // URL, text, flags
 std::vector<CCall> g_protectedCalls, g_ordinaryCalls;
 
 HRESULT WINAPI RecordProtectedModeCookie(LPCWSTR url, LPCWSTR name, LPCWSTR data, DWORD flags)
 {
     EXPECT_EQ(name, nullptr);
-    g_protectedCalls.push_back({url, data, flags});
+    g_protectedCalls.emplace_back(url, data, flags);
     return S_OK;
 }
 
-// Records the call and hands it on to the platform.
 DWORD WINAPI RecordAndSetCookie(LPCWSTR url, LPCWSTR name, LPCWSTR data, DWORD flags, DWORD_PTR reserved)
 {
-    g_ordinaryCalls.push_back({url, data, flags});
+    g_ordinaryCalls.emplace_back(url, data, flags);
     return InternetSetCookieExW(url, name, data, flags, reserved);
 }
 
-// The cleaner with its cookie-setting functions replaced: recorded, or
-// missing (the plain call is left).
+// The cleaner with its cookie-setting functions recorded (the ordinary one
+// handed on), or missing (the plain call is left).
 class CSeamCookies : public CCookies {
 public:
     explicit CSeamCookies(bool bSeams)
@@ -123,6 +121,66 @@ protected:
 
 }  // namespace
 
+TEST(CookieRecord, KeysExpiriesProtectedModeFoldersWhatIsSetAgainAndWholeRecordsOfAnyFile)
+{
+    // The expiry text uses dashes and English names.
+    EXPECT_EQ(CCookieRecord::FormatExpiry(At(2024, 2, 29, 23, 59, 7)), L"Thu, 29-Feb-2024 23-59-07 GMT");
+    EXPECT_EQ(CCookieRecord::FormatExpiry({0xFFFFFFFF, 0xFFFFFFFF}), L"");
+    // The protected-mode folder in any letter case.
+    for (const auto& [path, bLow] : {std::pair{L"C:\\u\\Cookies\\Low\\a.txt", true}, {L"C:\\u\\Cookies\\low\\a.txt", true},
+                                     {L"C:\\u\\Cookies\\lowercase.txt", false}, {L"C:\\u\\Cookies\\Lower\\a.txt", false}}) {
+        EXPECT_EQ(CCookieRecord::IsProtectedModePath(path), bLow) << CString(path).ToUtf8();
+    }
+    const CString secure = CCookieRecord::MakeKey(true, {L"s", L"2", L"host.example/", 8193, At(2030, 1, 1, 0, 0, 0)});
+    EXPECT_EQ(secure, L"protectedmode\nhttps://host.example/\ns=2;Expires = Tue, 01-Jan-2030 00-00-00 GMT;Secure\n8193");
+
+    CCookieRecord record;
+    ASSERT_TRUE(record.Parse(secure));
+    EXPECT_TRUE(record.IsProtectedMode());
+    EXPECT_EQ(record.GetHostPath(), L"host.example/");
+    EXPECT_EQ(record.GetRecreationText(), L"s=2; expires=Tue, 01-Jan-2030 00:00:00 GMT; secure; HttpOnly");
+    EXPECT_EQ(record.GetRecreationText(false), L"s=2; expires=Tue, 01-Jan-2030 00:00:00 GMT; secure");
+    // A text in another form is handed on as it stands.
+    ASSERT_TRUE(record.Parse(L"notprotectedmode\nhttp://h/\nx=y; path=/\n0"));
+    EXPECT_EQ(record.GetRecreationText(), L"x=y; path=/");
+
+    for (const wchar_t* bad : {L"", L"a\nb\nc", L"a\nb\nc\n", L"a\nb\nc\n1x", L"a\nb\nc\n99999999999",
+                               L"a\nb\nc\n-1"}) {
+        EXPECT_FALSE(record.Parse(bad)) << CString(bad).ToUtf8();
+    }
+
+    // Whole records of any file, a cut one left out.
+    CTempFolder folder;
+    const CString path = folder / L"c.txt";
+    WriteTestFile(path, "a\r\n1\r\nh/\r\n1\r\n2684731392\r\n31520448\r\nextra\r\n*\r\nb\n2\nh/p/\n8192\n0\n0\n*\nc\n3\n");
+    std::vector<CCookieFileEntry> entries;
+    ASSERT_TRUE(CCookieRecord::ReadCookieFile(path, entries));
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].strName, L"a");
+    EXPECT_EQ(entries[0].dwFlags, 1u);
+    EXPECT_EQ(CCookieRecord::FormatExpiry(entries[0].expiry), L"Tue, 01-Jan-2030 00-00-00 GMT");
+    EXPECT_EQ(entries[1].strHostPath, L"h/p/");
+    EXPECT_FALSE(CCookieRecord::ReadCookieFile(folder / L"missing.txt", entries));
+
+    // Arbitrary bytes never crash the reader or the key round trip.
+    std::mt19937 random(5);
+    const char alphabet[] = "ab*\n\r0123456789;=\x00\xff";
+    for (int n = 0; n < 2000; ++n) {
+        std::string content(random() % 200, '\0');
+        for (char& ch : content) {
+            ch = alphabet[random() % (sizeof(alphabet) - 1)];
+        }
+        WriteTestFile(path, content);
+        std::vector<CCookieFileEntry> read;
+        ASSERT_TRUE(CCookieRecord::ReadCookieFile(path, read));
+        for (const CCookieFileEntry& e : read) {
+            CCookieRecord record;
+            ASSERT_TRUE(record.Parse(CCookieRecord::MakeKey(false, e)));
+            EXPECT_EQ(record.m_dwFlags, e.dwFlags);
+        }
+    }
+}
+
 TEST_F(CookiesTest, HttpOnlyLongAndDomainCookiesAreRemovedAtTheStartAndComeBackAsTheyWere)
 {
     const CString shop = L"http://" + m_tag + L".shop.example/";
@@ -133,12 +191,9 @@ TEST_F(CookiesTest, HttpOnlyLongAndDomainCookiesAreRemovedAtTheStartAndComeBackA
     SetCookieInAnotherProcess(shop, L"long=" + longValue);
     SetCookieInAnotherProcess(L"http://www." + m_tag + L".news.example/", L"region=eu; domain=." + m_tag + L".news.example");
     const std::vector<std::string> before = CookieJarView();
-    ASSERT_EQ(LinesContaining(before, "\tlong\t" + longValue.ToUtf8()).size(), 1u);
-    ASSERT_EQ(LinesContaining(before, "\ttoken\tabc\t").size(), 1u);
     WriteTestFile(stray, "gone");
 
-    // Start-up: the snapshot, then the removal on the task's own worker,
-    // from the disk and from this process's jar.
+    // Start-up: the snapshot, then the removal on the task's own worker.
     CCookies cookies;
     ASSERT_TRUE(cookies.ReadCookies());
     ASSERT_TRUE(cookies.StartRemoval(&m_deleter));
@@ -170,18 +225,17 @@ TEST_F(CookiesTest, HttpOnlyLongAndDomainCookiesAreRemovedAtTheStartAndComeBackA
     const CString mine = CookiesOfThisProcess(shop);
     EXPECT_EQ(mine.Find(L"tracker"), -1) << mine.ToUtf8();
     EXPECT_NE(mine.Find(L"long=" + longValue), -1) << mine.ToUtf8();
-
-    for (const wchar_t* name : {L"token", L"long"}) {
-        InternetSetCookieExW(shop, name, kExpired, INTERNET_COOKIE_HTTPONLY, 0);
-    }
-    InternetSetCookieW(L"http://" + m_tag + L".news.example/", L"region", kExpired);
-    DeleteFileW(low);
 }
 
 TEST_F(CookiesTest, SecureProtectedModeAndDamagedCookiesAreSetAgainEachThroughItsOwnCall)
 {
     const CString secureHost = m_tag + L".secure.example/", lowHost = m_tag + L".low.example/";
-    RegisterCookieFile(secureHost, m_folder + m_tag + L"-secure.txt", CookieFileRecord("sid", "s3cr3t", secureHost, 1));
+    // Two entries name one file and another file holds the same cookie.
+    const CString secureFile = m_folder + m_tag + L"-secure.txt";
+    const std::string secureRecord = CookieFileRecord("sid", "s3cr3t", secureHost, 1);
+    RegisterCookieFile(secureHost, secureFile, secureRecord);
+    RegisterCookieFile(secureHost + L"x/", secureFile, secureRecord);
+    RegisterCookieFile(secureHost + L"y/", m_folder + m_tag + L"-copy.txt", secureRecord);
     // "low" in other letter case still names the protected-mode folder.
     RegisterCookieFile(lowHost, m_folder + L"low\\" + m_tag + L"-low.txt", CookieFileRecord("pm", "1", lowHost, 0));
     CSeamCookies cookies(true);
@@ -191,6 +245,11 @@ TEST_F(CookiesTest, SecureProtectedModeAndDamagedCookiesAreSetAgainEachThroughIt
     const CString lowKey = L"protectedmode\nhttp://" + lowHost + L"\npm=1;Expires = Tue, 01-Jan-2030 00-00-00 GMT\n0";
     EXPECT_TRUE(cookies.GetSnapshot().Contains(secureKey));
     EXPECT_TRUE(cookies.GetSnapshot().Contains(lowKey));
+    int nSecure = 0;  // the file read once, the identical cookie one record
+    for (const CString& key : cookies.GetSnapshot()) {
+        nSecure += key.Find(secureHost) >= 0 ? 1 : 0;
+    }
+    EXPECT_EQ(nSecure, 1);
 
     cookies.SetDeleter(&m_deleter);
     ASSERT_TRUE(cookies.removeCookies());
@@ -202,59 +261,30 @@ TEST_F(CookiesTest, SecureProtectedModeAndDamagedCookiesAreSetAgainEachThroughIt
     cookies.GetSnapshot().Add(L"protectedmode\nhttp://" + lowHost + L"\nbig=" + value +
                               L";Expires = Tue, 01-Jan-2030 00-00-00 GMT\n0");
     EXPECT_TRUE(cookies.RecreateCookies());
-    const std::set<CString> protectedTexts = {g_protectedCalls.at(0).strText, g_protectedCalls.at(1).strText};
-    EXPECT_EQ(g_protectedCalls.size(), 2u);
-    EXPECT_EQ(g_protectedCalls[0].strUrl, L"http://" + lowHost);
-    EXPECT_EQ(protectedTexts, (std::set<CString>{L"pm=1" + CString(kExpiry2030), L"big=" + value + kExpiry2030}));
+    ASSERT_EQ(g_protectedCalls.size(), 2u);
+    EXPECT_EQ(std::get<0>(g_protectedCalls[0]), L"http://" + lowHost);
+    EXPECT_EQ((std::set<CString>{std::get<1>(g_protectedCalls[0]), std::get<1>(g_protectedCalls[1])}),
+              (std::set<CString>{L"pm=1" + CString(kExpiry2030), L"big=" + value + kExpiry2030}));
     // Before the recreation the removed cookies of the same hosts are ended
     // in this process's jar, then the snapshot's cookie is set.
     ASSERT_EQ(g_ordinaryCalls.size(), 3u);
     const CString ended = L"; expires=Thu, 01-Jan-1970 00:00:01 GMT";
-    EXPECT_EQ((std::set<CString>{g_ordinaryCalls[0].strUrl, g_ordinaryCalls[1].strUrl}),
+    EXPECT_EQ((std::set<CString>{std::get<0>(g_ordinaryCalls[0]), std::get<0>(g_ordinaryCalls[1])}),
               (std::set<CString>{L"http://" + secureHost, L"http://" + lowHost}));
-    EXPECT_EQ(g_ordinaryCalls[0].strText + g_ordinaryCalls[1].strText, ended + ended);
+    EXPECT_EQ(std::get<1>(g_ordinaryCalls[0]) + std::get<1>(g_ordinaryCalls[1]), ended + ended);
     EXPECT_EQ(g_ordinaryCalls[2],
               (CCall{L"https://" + secureHost, L"sid=s3cr3t" + CString(kExpiry2030) + L"; secure", 1}));
     // Back on disk with its expiry, as a fresh process reads it.
     const auto secure = LinesContaining(RunTraceAudit(L"cookiefile"), "\tsid\ts3cr3t\t" + secureHost.ToUtf8() + "\t");
     ASSERT_EQ(secure.size(), 1u);
     EXPECT_NE(secure[0].find("\t2030-01-01T00:00:00.0000000Z"), std::string::npos) << secure[0];
-    InternetSetCookieW(L"https://" + secureHost, L"sid", kExpired);
 
-    // Without the cookie-setting functions the plain call sets a
-    // protected-mode cookie in the ordinary store, persistently; a record
-    // mangled in the recovery file is reported, not set.
+    // Without the cookie-setting functions the plain call sets a protected-mode
+    // cookie in the ordinary store; a mangled record is reported, not set.
     CSeamCookies plain(false);
     const CString plainHost = m_tag + L".plain.example/";
     plain.GetSnapshot().Add(L"protectedmode\nhttp://" + plainHost + L"\np=1;Expires = Tue, 01-Jan-2030 00-00-00 GMT\n0");
     plain.GetSnapshot().Add(L"notprotectedmode\nhttp://" + m_tag + L".bad.example/\nno flags");
     EXPECT_FALSE(plain.RecreateCookies());
     EXPECT_EQ(LinesContaining(RunTraceAudit(L"cookiefile"), "\tp\t1\t" + plainHost.ToUtf8() + "\t0\t2030").size(), 1u);
-    InternetSetCookieW(L"http://" + plainHost, L"p", kExpired);
-}
-
-TEST_F(CookiesTest, OneFileIsReadOnceIdenticalCookiesMakeOneRecordAndACutFileGivesItsWholeRecords)
-{
-    const CString host = m_tag + L".twice.example/", cutHost = m_tag + L".cut.example/";
-    const std::string content = CookieFileRecord("a", "1", host, 0);
-    // Two entries naming one file, a second file with the same cookie, and
-    // a file cut in its second record.
-    const CString shared = m_folder + m_tag + L"-shared.txt";
-    const CString urls[] = {
-        RegisterCookieFile(host, shared, content), RegisterCookieFile(host + L"x/", shared, content),
-        RegisterCookieFile(host + L"y/", m_folder + m_tag + L"-copy.txt", content),
-        RegisterCookieFile(cutHost, m_folder + m_tag + L"-cut.txt",
-                           CookieFileRecord("whole", "1", cutHost, 0) + "part\nvalue\nhost/\n")};
-    CCookies cookies;
-    ASSERT_TRUE(cookies.ReadCookies());
-    int nTwice = 0, nCut = 0;
-    for (const CString& key : cookies.GetSnapshot()) {
-        nTwice += key.Find(host) >= 0 ? 1 : 0;
-        nCut += key.Find(cutHost) >= 0 ? 1 : 0;
-    }
-    EXPECT_EQ(nTwice, 1);
-    EXPECT_EQ(nCut, 1);
-    for (const CString& url : urls) {
-        DeleteUrlCacheEntryW(url);
-    }
 }

@@ -1,6 +1,8 @@
-// The history cleaner on the platform's own history store, judged by a
-// fresh process; and the shell's change notifications a listener gets.
+// The history cleaner on the real store, judged by a fresh process; the shell's change
+// notifications a listener gets; the history stores' edits on hand-built main and daily
+// stores, with what the cache never writes ("REDR" records) and a damaged store.
 #include "stores/History.h"
+#include "stores/HistoryIndexDat.h"
 
 #include <shlobj.h>
 #include <wininet.h>
@@ -10,6 +12,7 @@
 #include <algorithm>
 
 #include "cleanup/Deleter.h"
+#include "tests/stores/IndexDatImage.h"
 #include "tests/stores/UrlCacheSeed.h"
 #include "tests/support/ExternalReaders.h"
 #include "tests/support/HelperProcess.h"
@@ -23,61 +26,6 @@ CString Visited(const CString& url)
 {
     return L"Visited: user@" + url;
 }
-
-CString HistoryFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    EXPECT_EQ(SHGetFolderPathW(nullptr, CSIDL_HISTORY, nullptr, SHGFP_TYPE_CURRENT, path), S_OK);
-    return CString(path);
-}
-
-}  // namespace
-
-// What the whole clean-up test does not reach: visits the user cleared
-// before the session and the session cleared itself, and the URL cache's
-// use of every wiped URL afterwards.
-TEST(History, ClearedVisitsAreNoHistoryAndWipedUrlsCanBeVisitedAgain)
-{
-    const CString tag = UniqueTag();
-    auto url = [&](const CString& name) { return L"http://" + tag + L".history.example/" + name; };
-    const CString kept = url(L"kept"), clearedBefore = url(L"cleared-before"), clearedDuring = url(L"cleared-during");
-    const CString fresh = url(L"fresh?q=%C3%A9");
-    // Before the session: two visits, one of which the user cleared. Its
-    // record still lies in the store, but it is no longer history.
-    ASSERT_TRUE(AddHistoryEntry(kept));
-    ASSERT_TRUE(AddHistoryEntry(clearedBefore));
-    ASSERT_TRUE(DeleteUrlCacheEntryW(Visited(clearedBefore)));
-    const std::vector<std::string> before = RunTraceAudit(L"urlcache history");
-    CHistory history;
-    ASSERT_TRUE(history.ReadHistory());
-    EXPECT_TRUE(history.GetSnapshot().Contains(Visited(kept)));
-    EXPECT_FALSE(history.GetSnapshot().Contains(Visited(clearedBefore)));
-
-    // The session visits the cleared URL again, a new one, and one it
-    // clears itself.
-    for (const CString& u : {clearedBefore, fresh, clearedDuring}) {
-        ASSERT_TRUE(AddHistoryEntry(u));
-    }
-    ASSERT_TRUE(DeleteUrlCacheEntryW(Visited(clearedDuring)));
-    CDeleter deleter(FALSE, FALSE, FALSE);
-    history.SetDeleter(&deleter);
-    EXPECT_TRUE(history.RunBackgroundTask());
-    EXPECT_TRUE(history.GetResult());
-    const std::vector<std::string> after = RunTraceAudit(L"urlcache history");
-    EXPECT_EQ(after, before);
-    EXPECT_EQ(LinesContaining(after, Visited(kept).ToUtf8()).size(), 2u);  // urlcache and history
-
-    // The user's later browsing can record, find and delete each wiped
-    // URL again, from a process of its own.
-    for (const CString& u : {fresh, clearedBefore, clearedDuring}) {
-        CHelperProcess helper;
-        ASSERT_TRUE(helper.Start(L"url-cache-roundtrip \"" + Visited(u) + L"\""));
-        EXPECT_EQ(helper.Stop(), 0) << u.ToUtf8();
-    }
-    DeleteUrlCacheEntryW(Visited(kept));
-}
-
-namespace {
 
 constexpr UINT kChangeMessage = WM_APP + 61;
 std::vector<CString> g_updatedFolders;
@@ -102,21 +50,85 @@ LRESULT CALLBACK ListenerProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam
     return 0;
 }
 
+// Stores as the cache leaves them: hash table and live records marked in
+// the allocation bitmap, deleted ones not.
+class HistoryIndexDatTest : public ::testing::Test {
+protected:
+    HistoryIndexDatTest()
+    {
+        m_main.MarkBlocks(CIndexDatImage::kRecordArea, 1);
+        m_day.MarkBlocks(CIndexDatImage::kRecordArea, 1);
+    }
+    static DWORD Add(CIndexDatImage& image, const char* pszType, const std::string& url, bool bLive = true,
+                     DWORD dwBlocks = 2)
+    {
+        const DWORD at = image.AddUrl(pszType, dwBlocks, FileTimeOf(1700000000), 0xFE, url);
+        image.MarkBlocks(at, bLive ? dwBlocks : 0);
+        return at;
+    }
+    void Write() const
+    {
+        m_main.WriteTo(m_mainPath);
+        m_day.WriteTo(m_dayPath);
+    }
+
+    CTempFolder m_history;
+    CString m_mainPath = m_history / L"History.IE5\\index.dat";
+    CString m_dayPath = m_history / L"History.IE5\\MSHist012024010120240102\\index.dat";
+    CIndexDatImage m_main, m_day;
+};
+
 }  // namespace
+
+// What the whole clean-up test does not reach: visits the user cleared
+// before the session and the session cleared itself, and the URL cache's
+// use of every wiped URL afterwards.
+TEST(History, ClearedVisitsAreNoHistoryAndWipedUrlsCanBeVisitedAgain)
+{
+    const CString tag = UniqueTag();
+    auto url = [&](const CString& name) { return L"http://" + tag + L".history.example/" + name; };
+    const CString kept = url(L"kept"), clearedBefore = url(L"cleared-before"), clearedDuring = url(L"cleared-during");
+    const CString fresh = url(L"fresh?q=%C3%A9");
+    // Before the session: two visits, one of which the user cleared. Its
+    // record still lies in the store, but it is no longer history.
+    ASSERT_TRUE(AddHistoryEntry(kept));
+    ASSERT_TRUE(AddHistoryEntry(clearedBefore));
+    ASSERT_TRUE(DeleteUrlCacheEntryW(Visited(clearedBefore)));
+    const std::vector<std::string> before = RunTraceAudit(L"urlcache history");
+    CHistory history;
+    ASSERT_TRUE(history.ReadHistory());
+
+    // The session visits the cleared URL again, a new one, and one it
+    // clears itself.
+    for (const CString& u : {clearedBefore, fresh, clearedDuring}) {
+        ASSERT_TRUE(AddHistoryEntry(u));
+    }
+    ASSERT_TRUE(DeleteUrlCacheEntryW(Visited(clearedDuring)));
+    CDeleter deleter(FALSE, FALSE, FALSE);
+    history.SetDeleter(&deleter);
+    EXPECT_TRUE(history.RunBackgroundTask());
+    EXPECT_EQ(RunTraceAudit(L"urlcache history"), before);
+
+    // The user's later browsing can record, find and delete each wiped
+    // URL again, from a process of its own.
+    for (const CString& u : {fresh, clearedBefore, clearedDuring}) {
+        CHelperProcess helper;
+        ASSERT_TRUE(helper.Start(L"url-cache-roundtrip \"" + Visited(u) + L"\""));
+        EXPECT_EQ(helper.Stop(), 0) << u.ToUtf8();
+    }
+}
 
 TEST(History, AShellListenerHearsOfEveryHistoryFolderAfterItsSubfolders)
 {
-    const CString root = HistoryFolder();
+    const CString root = HistoryStore().strFolder.Left(HistoryStore().strFolder.ReverseFind(L'\\'));
     const CString mine = root + L"\\" + UniqueTag();
     const CString day = mine + L"\\MSHist012024010120240102", inner = day + L"\\inner", other = mine + L"\\other";
     CreateTestFolders(inner);
     CreateTestFolders(other);
 
     // A window that the shell tells of changes below the history folder.
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = &ListenerProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"NulvaneHistoryListener";
+    const WNDCLASSW wc = {0, &ListenerProc, 0, 0, GetModuleHandleW(nullptr), nullptr, nullptr, nullptr, nullptr,
+                          L"NulvaneHistoryListener"};
     RegisterClassW(&wc);
     HWND hWnd = CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
     LPITEMIDLIST historyPidl = nullptr;
@@ -132,10 +144,10 @@ TEST(History, AShellListenerHearsOfEveryHistoryFolderAfterItsSubfolders)
     CDeleter deleter(FALSE, FALSE, FALSE);
     history.SetDeleter(&deleter);
     ASSERT_TRUE(history.RunBackgroundTask());
-    auto position = [&](const CString& path) {
-        const auto& f = g_updatedFolders;
-        const auto it = std::find_if(f.begin(), f.end(), [&](const CString& s) { return s.CompareNoCase(path) == 0; });
-        return it == f.end() ? -1 : static_cast<int>(it - f.begin());
+    auto position = [](const CString& path) {
+        const auto it = std::find_if(g_updatedFolders.begin(), g_updatedFolders.end(),
+                                     [&](const CString& s) { return s.CompareNoCase(path) == 0; });
+        return it == g_updatedFolders.end() ? -1 : static_cast<int>(it - g_updatedFolders.begin());
     };
     EXPECT_TRUE(PumpMessagesUntil([&] { return position(root) >= 0; }, 5000));
     PumpMessagesFor(100);
@@ -147,4 +159,62 @@ TEST(History, AShellListenerHearsOfEveryHistoryFolderAfterItsSubfolders)
         << inInner << " " << inDay << " " << inOther << " " << inMine << " " << position(root);
     EXPECT_EQ(position(root), static_cast<int>(g_updatedFolders.size()) - 1);
     RemoveTestTree(mine);
+}
+
+TEST_F(HistoryIndexDatTest, KeepsTheStartsUrlsAndErasesTheRestInEveryStoreBelowTheFolder)
+{
+    Add(m_main, "URL ", "Visited: user@http://kept/");
+    const DWORD deletedBefore = Add(m_main, "URL ", "Visited: user@http://cleared-by-user/", false);
+    m_main.MarkBlocks(m_main.AddRecord("REDR", 1, 0x11111111), 1);
+    Add(m_day, "URL ", ":2024010120240102: user@http://kept/");
+    Write();
+    const std::string start = m_main.Bytes();
+
+    CStringSet snapshot, unscanned;
+    {
+        CHistoryIndexDat history(m_history.Path());
+        EXPECT_EQ(history.GetFiles(), (std::vector<CString>{m_dayPath, m_mainPath}));  // subfolders first
+        history.CollectEntries(&snapshot, &unscanned);
+    }
+    EXPECT_EQ(snapshot.GetCount(), 2);  // the deleted record is no history
+    EXPECT_TRUE(snapshot.Contains(L"Visited: user@http://kept/") &&
+                snapshot.Contains(L":2024010120240102: user@http://kept/"));
+    EXPECT_TRUE(unscanned.IsEmpty());
+    EXPECT_TRUE(ReadTestFile(m_mainPath) == start);
+
+    // The session: new visits in both stores, one of them a "LEAK", one a
+    // visit the user deleted again, and a URL that was kept at the start.
+    const DWORD session = Add(m_main, "URL ", "Visited: user@http://session/", true, 3);
+    const DWORD leak = Add(m_main, "LEAK", "Visited: user@http://session-leak/");
+    const DWORD deletedInSession = Add(m_main, "URL ", "Visited: user@http://session-deleted/", false);
+    const DWORD revisitFreedCopy = Add(m_main, "URL ", "Visited: user@http://kept/", false);
+    const DWORD sessionDaily = Add(m_day, "URL ", ":2024010120240102: user@http://session/");
+    Write();
+    CHistoryIndexDat history(m_history.Path());
+    history.RemoveEntries(&snapshot);
+    std::string mainAfter = m_main.Bytes();
+    for (const auto& [at, size] : {std::pair{deletedBefore, 256}, {session, 384}, {leak, 256},
+                                   {deletedInSession, 256}, {revisitFreedCopy, 256}}) {
+        mainAfter = Zeroed(mainAfter, at, size);
+    }
+    const std::string dailyAfter = Zeroed(m_day.Bytes(), sessionDaily, 256);
+    EXPECT_TRUE(ReadTestFile(m_mainPath) == mainAfter);
+    EXPECT_TRUE(ReadTestFile(m_dayPath) == dailyAfter);
+}
+
+TEST_F(HistoryIndexDatTest, AStoreUnreadableAtTheStartIsLeftAsItIsAtTheEnd)
+{
+    // Its header is damaged when the snapshot is taken, so nothing of it is
+    // known; by the clean-up it reads again. Erasing then would take the
+    // user's history for the session's.
+    Add(m_main, "URL ", "Visited: user@http://users-own/");
+    WriteTestFile(m_mainPath, std::string(m_main.Bytes()).replace(0x20, 1, 1, '\x40'));  // the hash table "at" 0x4040
+    CStringSet snapshot, unscanned;
+    CHistoryIndexDat(m_history.Path()).CollectEntries(&snapshot, &unscanned);
+    EXPECT_TRUE(snapshot.IsEmpty());
+    EXPECT_TRUE(unscanned.Contains(m_mainPath));
+
+    m_main.WriteTo(m_mainPath);
+    CHistoryIndexDat(m_history.Path()).RemoveEntries(&snapshot, &unscanned);
+    EXPECT_TRUE(ReadTestFile(m_mainPath) == m_main.Bytes());
 }

@@ -1,7 +1,5 @@
 #include "tests/stores/IndexDatImage.h"
 
-#include "tests/support/TestFiles.h"
-
 CIndexDatImage::CIndexDatImage(const std::vector<std::string>& directories) : m_bytes(kRecordArea, '\0')
 {
     PutBytes(0, std::string("Client UrlCache MMF Ver 5.2") + '\0');
@@ -39,40 +37,10 @@ DWORD CIndexDatImage::AddUrl(const char* pszType, DWORD dwBlocks, uint64_t ullLa
     return offset;
 }
 
-DWORD CIndexDatImage::AddBlocks(DWORD dwBlocks, char fill)
-{
-    const auto offset = static_cast<DWORD>(m_bytes.size());
-    m_bytes.append(dwBlocks * 128u, fill);
-    return offset;
-}
-
-void CIndexDatImage::MarkBlocks(DWORD dwOffset, DWORD dwBlocks, bool bAllocated)
+void CIndexDatImage::MarkBlocks(DWORD dwOffset, DWORD dwBlocks)
 {
     // One bit per 128-byte block from 0x4000 on, in the bytes from 0x250.
     for (DWORD block = (dwOffset - kRecordArea) / 128; dwBlocks > 0; --dwBlocks, ++block) {
-        char& byte = m_bytes.at(0x250 + block / 8);
-        const int bit = 1 << (block % 8);
-        byte = static_cast<char>(bAllocated ? byte | bit : byte & ~bit);
+        m_bytes.at(0x250 + block / 8) |= static_cast<char>(1 << (block % 8));
     }
-}
-
-void CIndexDatImage::Put32(DWORD dwOffset, DWORD dwValue)
-{
-    PutBytes(dwOffset, std::string{static_cast<char>(dwValue), static_cast<char>(dwValue >> 8),
-                                   static_cast<char>(dwValue >> 16), static_cast<char>(dwValue >> 24)});
-}
-
-void CIndexDatImage::WriteTo(const CString& strPath) const
-{
-    WriteTestFile(strPath, m_bytes);
-}
-
-std::string Zeroed(std::string bytes, size_t offset, size_t count)
-{
-    return bytes.replace(offset, count, count, '\0');
-}
-
-uint64_t FileTimeOf(int64_t unixSeconds)
-{
-    return static_cast<uint64_t>(unixSeconds) * 10000000ULL + 116444736000000000ULL;
 }

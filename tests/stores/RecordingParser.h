@@ -1,7 +1,6 @@
 #pragma once
 
 #include <functional>
-#include <ostream>
 #include <vector>
 
 #include "framework/String.h"
@@ -19,10 +18,8 @@ struct CSeenRecord {
 
     friend bool operator==(const CSeenRecord&, const CSeenRecord&) = default;
 };
-void PrintTo(const CSeenRecord& r, std::ostream* os);
 
-// Records every record it is handed; the test decides what ProcessEntry
-// does with it and returns.
+// Records every record it is handed; the test decides what ProcessEntry does.
 class CRecordingParser : public CIndexDatParser {
 public:
     using Decision = std::function<BOOL(CRecordingParser&, const CSeenRecord&)>;
@@ -31,20 +28,27 @@ public:
         : CIndexDatParser(dwWindowSize), m_decide(std::move(decide))
     {
     }
-    static BOOL EraseAll(CRecordingParser& parser, const CSeenRecord& r);
+    static BOOL EraseAll(CRecordingParser& parser, const CSeenRecord& r)
+    {
+        parser.RemoveEntry(r.dwOffset, r.dwSize);
+        return TRUE;
+    }
     bool Allocated(DWORD dwOffset) const { return IsBlockAllocated(dwOffset); }
     BOOL Erase(const CSeenRecord& r) { return EraseRecord(r.dwType, r.dwOffset, r.dwSize, r.strUrl); }
 
     std::vector<CSeenRecord> m_seen;
-    // Stands in for the URL cache's deletion when set; the keys it was
-    // asked for are recorded either way.
+    // Stands in for the URL cache's deletion when set; the keys are recorded.
     std::function<BOOL(const CString&)> m_deleteCacheEntry;
     std::vector<CString> m_deletedKeys;
 
 protected:
     BOOL ProcessEntry(DWORD dwType, DWORD dwOffset, DWORD dwSize, CString strUrl, CString strLocalPath,
                       CTime timeLastAccess) override;
-    BOOL DeleteCacheEntry(const CString& strUrl) override;
+    BOOL DeleteCacheEntry(const CString& strUrl) override
+    {
+        m_deletedKeys.push_back(strUrl);
+        return m_deleteCacheEntry ? m_deleteCacheEntry(strUrl) : CIndexDatParser::DeleteCacheEntry(strUrl);
+    }
 
 private:
     Decision m_decide;
