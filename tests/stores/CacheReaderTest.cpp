@@ -16,8 +16,7 @@ namespace {
 
 // One answer of the platform: an entry of the URL, or an error and a size request.
 struct CAnswer {
-    DWORD dwError = 0;
-    DWORD dwAskedSize = 0;
+    DWORD dwError = 0, dwAskedSize = 0;
     const wchar_t* pszUrl = L"";
 };
 
@@ -43,15 +42,8 @@ protected:
         }
         return m_processed.back() != L"fail";
     }
-    HANDLE FindFirstEntry(INTERNET_CACHE_ENTRY_INFOW* pEntry, DWORD* pdwSize) override
-    {
-        return Answer(pEntry, pdwSize) ? reinterpret_cast<HANDLE>(0x1234) : nullptr;
-    }
-    BOOL FindNextEntry(HANDLE hFind, INTERNET_CACHE_ENTRY_INFOW* pEntry, DWORD* pdwSize) override
-    {
-        EXPECT_EQ(hFind, reinterpret_cast<HANDLE>(0x1234));
-        return Answer(pEntry, pdwSize);
-    }
+    HANDLE FindFirstEntry(INTERNET_CACHE_ENTRY_INFOW* e, DWORD* n) override { return Answer(e, n) ? this : nullptr; }
+    BOOL FindNextEntry(HANDLE, INTERNET_CACHE_ENTRY_INFOW* e, DWORD* n) override { return Answer(e, n); }
     void CloseFind(HANDLE) override { m_bClosed = true; }
 
 private:
@@ -78,8 +70,7 @@ private:
 
 TEST(CacheReader, GrowsItsBufferAndEndsOnTheErrorsThatEndAWalk)
 {
-    // The script; the walk's result, entries, index clean-ups, and whether
-    // the enumeration was closed.
+    // The script; the walk's result, entries, index clean-ups, the enumeration closed.
     const std::tuple<std::deque<CAnswer>, BOOL, size_t, int, bool> cases[] = {
         {{{ERROR_INSUFFICIENT_BUFFER, 10000}, {0, 0, L"a"}, {ERROR_INSUFFICIENT_BUFFER, 9000}, {0, 0, L"b"},
           {0, 0, L"c"}, {ERROR_NO_MORE_ITEMS}}, TRUE, 3, 0, true},
@@ -105,8 +96,7 @@ TEST(CacheReader, GrowsItsBufferAndEndsOnTheErrorsThatEndAWalk)
         }
     }
 
-    // An aborted threaded walk stops before its next round, and the
-    // worker's second run of the failed task stops at once.
+    // An aborted threaded walk stops before its next round; the worker's retry stops at once.
     CScriptedReader reader(std::deque<CAnswer>{{0, 0, L"abort"}, {0, 0, L"b"}});
     ASSERT_TRUE(reader.StartBackgroundTask());
     reader.WaitForBackgroundTask();

@@ -11,9 +11,7 @@
 #include <algorithm>
 #include <random>
 #include <set>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "cleanup/Deleter.h"
 #include "stores/CookiesIndexDat.h"
@@ -27,10 +25,9 @@ namespace {
 
 FILETIME At(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second)
 {
-    SYSTEMTIME st = {year, month, 0, day, hour, minute, second, 0};
-    FILETIME ft;
-    EXPECT_TRUE(SystemTimeToFileTime(&st, &ft));
-    return ft;
+    const SYSTEMTIME st = {year, month, 0, day, hour, minute, second, 0};
+    FILETIME ft = {};
+    return SystemTimeToFileTime(&st, &ft) ? ft : FILETIME{1, 1};
 }
 
 constexpr wchar_t kExpiry2030[] = L"; expires=Tue, 01-Jan-2030 00:00:00 GMT";
@@ -64,14 +61,12 @@ CString CookiesOfThisProcess(const CString& strUrl)
 
 // A hand-written cookie file as a cookie entry of the host: what the
 // platform's cookie calls cannot make (a secure flag, a protected-mode folder).
-CString RegisterCookieFile(const CString& strHostPath, const CString& strFile, const std::string& records)
+void RegisterCookieFile(const CString& strHostPath, const CString& strFile, const std::string& records)
 {
     WriteTestFile(strFile, records);
     const FILETIME never = {0, 0};
-    const CString url = L"Cookie:user@" + strHostPath;
-    EXPECT_TRUE(CommitUrlCacheEntryW(url, strFile, never, never, COOKIE_CACHE_ENTRY, nullptr, 0, L"txt", nullptr))
-        << GetLastError();
-    return url;
+    EXPECT_TRUE(CommitUrlCacheEntryW(L"Cookie:user@" + strHostPath, strFile, never, never, COOKIE_CACHE_ENTRY, nullptr,
+                                     0, L"txt", nullptr));
 }
 
 std::string CookieFileRecord(const char* name, const char* value, const CString& hostPath, unsigned flags)
@@ -83,37 +78,27 @@ std::string CookieFileRecord(const char* name, const char* value, const CString&
 using CCall = std::tuple<CString, CString, DWORD>;  // URL, text, flags
 std::vector<CCall> g_protectedCalls, g_ordinaryCalls;
 
-HRESULT WINAPI RecordProtectedModeCookie(LPCWSTR url, LPCWSTR name, LPCWSTR data, DWORD flags)
-{
-    EXPECT_EQ(name, nullptr);
-    g_protectedCalls.emplace_back(url, data, flags);
-    return S_OK;
-}
-
-DWORD WINAPI RecordAndSetCookie(LPCWSTR url, LPCWSTR name, LPCWSTR data, DWORD flags, DWORD_PTR reserved)
-{
-    g_ordinaryCalls.emplace_back(url, data, flags);
-    return InternetSetCookieExW(url, name, data, flags, reserved);
-}
-
 // The cleaner with its cookie-setting functions recorded (the ordinary one
-// handed on), or missing (the plain call is left).
+// handed on), or missing (the plain call is left). (x64: one calling convention.)
 class CSeamCookies : public CCookies {
 public:
     explicit CSeamCookies(bool bSeams)
     {
-        pfIESetProtectedModeCookie = bSeams ? &RecordProtectedModeCookie : nullptr;
-        pfInternetSetCookieEx = bSeams ? &RecordAndSetCookie : nullptr;
+        g_protectedCalls.clear();
+        g_ordinaryCalls.clear();
+        pfIESetProtectedModeCookie = !bSeams ? nullptr : +[](LPCWSTR url, LPCWSTR name, LPCWSTR data, DWORD flags) {
+            g_protectedCalls.emplace_back(url, name == nullptr ? data : L"named", flags);
+            return S_OK;
+        };
+        pfInternetSetCookieEx = !bSeams ? nullptr : +[](LPCWSTR url, LPCWSTR name, LPCWSTR data, DWORD flags, DWORD_PTR x) {
+            g_ordinaryCalls.emplace_back(url, data, flags);
+            return InternetSetCookieExW(url, name, data, flags, x);
+        };
     }
 };
 
 class CookiesTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        g_protectedCalls.clear();
-        g_ordinaryCalls.clear();
-    }
     CDeleter m_deleter{FALSE, FALSE, FALSE};
     CString m_tag = UniqueTag();
     CString m_folder = CCookiesIndexDat::GetCookiesFolder();
@@ -156,10 +141,9 @@ TEST(CookieRecord, KeysExpiriesProtectedModeFoldersWhatIsSetAgainAndWholeRecords
     std::vector<CCookieFileEntry> entries;
     ASSERT_TRUE(CCookieRecord::ReadCookieFile(path, entries));
     ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0].strName, L"a");
-    EXPECT_EQ(entries[0].dwFlags, 1u);
+    EXPECT_EQ(std::make_tuple(entries[0].strName, entries[0].dwFlags, entries[1].strHostPath),
+              std::make_tuple(CString(L"a"), DWORD{1}, CString(L"h/p/")));
     EXPECT_EQ(CCookieRecord::FormatExpiry(entries[0].expiry), L"Tue, 01-Jan-2030 00-00-00 GMT");
-    EXPECT_EQ(entries[1].strHostPath, L"h/p/");
     EXPECT_FALSE(CCookieRecord::ReadCookieFile(folder / L"missing.txt", entries));
 
     // Arbitrary bytes never crash the reader or the key round trip.
@@ -167,14 +151,11 @@ TEST(CookieRecord, KeysExpiriesProtectedModeFoldersWhatIsSetAgainAndWholeRecords
     const char alphabet[] = "ab*\n\r0123456789;=\x00\xff";
     for (int n = 0; n < 2000; ++n) {
         std::string content(random() % 200, '\0');
-        for (char& ch : content) {
-            ch = alphabet[random() % (sizeof(alphabet) - 1)];
-        }
+        std::generate(content.begin(), content.end(), [&] { return alphabet[random() % (sizeof(alphabet) - 1)]; });
         WriteTestFile(path, content);
         std::vector<CCookieFileEntry> read;
         ASSERT_TRUE(CCookieRecord::ReadCookieFile(path, read));
         for (const CCookieFileEntry& e : read) {
-            CCookieRecord record;
             ASSERT_TRUE(record.Parse(CCookieRecord::MakeKey(false, e)));
             EXPECT_EQ(record.m_dwFlags, e.dwFlags);
         }
@@ -201,10 +182,8 @@ TEST_F(CookiesTest, HttpOnlyLongAndDomainCookiesAreRemovedAtTheStartAndComeBackA
     ASSERT_TRUE(cookies.GetResult());
     EXPECT_EQ(LinesContaining(CookieJarView(), m_tag.ToUtf8()).size(), 0u);
     EXPECT_EQ(CookiesOfThisProcess(shop), L"");
-    EXPECT_TRUE(TestFileExists(low));
-    EXPECT_FALSE(TestFileExists(stray));
-    // The file pass spares the protected-mode folder and the index; a file
-    // it cannot delete fails it and spares the index.
+    EXPECT_TRUE(TestFileExists(low) && !TestFileExists(stray));
+    // The file pass spares the protected-mode folder and the index; a held file fails it, the index kept.
     EXPECT_TRUE(TestFileExists(CookieStore().strIndex));
     {
         WriteTestFile(stray, "held");
@@ -243,13 +222,10 @@ TEST_F(CookiesTest, SecureProtectedModeAndDamagedCookiesAreSetAgainEachThroughIt
     const CString secureKey = L"notprotectedmode\nhttps://" + secureHost +
                               L"\nsid=s3cr3t;Expires = Tue, 01-Jan-2030 00-00-00 GMT;Secure\n1";
     const CString lowKey = L"protectedmode\nhttp://" + lowHost + L"\npm=1;Expires = Tue, 01-Jan-2030 00-00-00 GMT\n0";
-    EXPECT_TRUE(cookies.GetSnapshot().Contains(secureKey));
-    EXPECT_TRUE(cookies.GetSnapshot().Contains(lowKey));
-    int nSecure = 0;  // the file read once, the identical cookie one record
-    for (const CString& key : cookies.GetSnapshot()) {
-        nSecure += key.Find(secureHost) >= 0 ? 1 : 0;
-    }
-    EXPECT_EQ(nSecure, 1);
+    const CStringSet& keys = cookies.GetSnapshot();
+    EXPECT_TRUE(keys.Contains(secureKey) && keys.Contains(lowKey));
+    // The file read once, the identical cookie one record.
+    EXPECT_EQ(std::count_if(keys.begin(), keys.end(), [&](const CString& k) { return k.Find(secureHost) >= 0; }), 1);
 
     cookies.SetDeleter(&m_deleter);
     ASSERT_TRUE(cookies.removeCookies());
@@ -261,12 +237,11 @@ TEST_F(CookiesTest, SecureProtectedModeAndDamagedCookiesAreSetAgainEachThroughIt
     cookies.GetSnapshot().Add(L"protectedmode\nhttp://" + lowHost + L"\nbig=" + value +
                               L";Expires = Tue, 01-Jan-2030 00-00-00 GMT\n0");
     EXPECT_TRUE(cookies.RecreateCookies());
-    ASSERT_EQ(g_protectedCalls.size(), 2u);
-    EXPECT_EQ(std::get<0>(g_protectedCalls[0]), L"http://" + lowHost);
-    EXPECT_EQ((std::set<CString>{std::get<1>(g_protectedCalls[0]), std::get<1>(g_protectedCalls[1])}),
-              (std::set<CString>{L"pm=1" + CString(kExpiry2030), L"big=" + value + kExpiry2030}));
-    // Before the recreation the removed cookies of the same hosts are ended
-    // in this process's jar, then the snapshot's cookie is set.
+    std::sort(g_protectedCalls.begin(), g_protectedCalls.end(),  // by the text: tuples of CStrings order by address
+              [](const auto& a, const auto& b) { return std::get<1>(a) < std::get<1>(b); });
+    EXPECT_EQ(g_protectedCalls, (std::vector<CCall>{{L"http://" + lowHost, L"big=" + value + kExpiry2030, 0},
+                                                    {L"http://" + lowHost, L"pm=1" + CString(kExpiry2030), 0}}));
+    // First the removed cookies of the same hosts are ended in this process's jar.
     ASSERT_EQ(g_ordinaryCalls.size(), 3u);
     const CString ended = L"; expires=Thu, 01-Jan-1970 00:00:01 GMT";
     EXPECT_EQ((std::set<CString>{std::get<0>(g_ordinaryCalls[0]), std::get<0>(g_ordinaryCalls[1])}),
@@ -279,8 +254,7 @@ TEST_F(CookiesTest, SecureProtectedModeAndDamagedCookiesAreSetAgainEachThroughIt
     ASSERT_EQ(secure.size(), 1u);
     EXPECT_NE(secure[0].find("\t2030-01-01T00:00:00.0000000Z"), std::string::npos) << secure[0];
 
-    // Without the cookie-setting functions the plain call sets a protected-mode
-    // cookie in the ordinary store; a mangled record is reported, not set.
+    // Without the seams the plain call sets a protected-mode cookie; a mangled record is reported, not set.
     CSeamCookies plain(false);
     const CString plainHost = m_tag + L".plain.example/";
     plain.GetSnapshot().Add(L"protectedmode\nhttp://" + plainHost + L"\np=1;Expires = Tue, 01-Jan-2030 00-00-00 GMT\n0");

@@ -1,6 +1,5 @@
-// The history cleaner on the real store, judged by a fresh process; the shell's change
-// notifications a listener gets; the history stores' edits on hand-built main and daily
-// stores, with what the cache never writes ("REDR" records) and a damaged store.
+// The history cleaner on the real store judged by a fresh process, its shell notifications,
+// and its edits of hand-built main and daily stores (with "REDR" records, a damaged store).
 #include "stores/History.h"
 #include "stores/HistoryIndexDat.h"
 
@@ -10,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 
 #include "cleanup/Deleter.h"
 #include "tests/stores/IndexDatImage.h"
@@ -21,11 +21,6 @@
 #include "tests/support/WindowCapture.h"
 
 namespace {
-
-CString Visited(const CString& url)
-{
-    return L"Visited: user@" + url;
-}
 
 constexpr UINT kChangeMessage = WM_APP + 61;
 std::vector<CString> g_updatedFolders;
@@ -40,8 +35,7 @@ LRESULT CALLBACK ListenerProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam
     LONG event = 0;
     HANDLE lock = SHChangeNotification_Lock(reinterpret_cast<HANDLE>(wParam), static_cast<DWORD>(lParam), &pidls, &event);
     wchar_t path[MAX_PATH] = {};
-    if (lock != nullptr && event == SHCNE_UPDATEDIR && pidls != nullptr && pidls[0] != nullptr &&
-        SHGetPathFromIDListW(pidls[0], path)) {
+    if (lock != nullptr && event == SHCNE_UPDATEDIR && pidls[0] != nullptr && SHGetPathFromIDListW(pidls[0], path)) {
         g_updatedFolders.push_back(path);
     }
     if (lock != nullptr) {
@@ -50,15 +44,9 @@ LRESULT CALLBACK ListenerProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam
     return 0;
 }
 
-// Stores as the cache leaves them: hash table and live records marked in
-// the allocation bitmap, deleted ones not.
+// Stores as the cache leaves them: hash table and live records marked in the bitmap.
 class HistoryIndexDatTest : public ::testing::Test {
 protected:
-    HistoryIndexDatTest()
-    {
-        m_main.MarkBlocks(CIndexDatImage::kRecordArea, 1);
-        m_day.MarkBlocks(CIndexDatImage::kRecordArea, 1);
-    }
     static DWORD Add(CIndexDatImage& image, const char* pszType, const std::string& url, bool bLive = true,
                      DWORD dwBlocks = 2)
     {
@@ -75,57 +63,34 @@ protected:
     CTempFolder m_history;
     CString m_mainPath = m_history / L"History.IE5\\index.dat";
     CString m_dayPath = m_history / L"History.IE5\\MSHist012024010120240102\\index.dat";
-    CIndexDatImage m_main, m_day;
+    CIndexDatImage m_main = CIndexDatImage().MarkBlocks(CIndexDatImage::kRecordArea, 1), m_day = m_main;
 };
 
 }  // namespace
 
-// What the whole clean-up test does not reach: visits the user cleared
-// before the session and the session cleared itself, and the URL cache's
-// use of every wiped URL afterwards.
-TEST(History, ClearedVisitsAreNoHistoryAndWipedUrlsCanBeVisitedAgain)
+// What the whole clean-up test does not reach: visits the user cleared before the session
+// and the session cleared itself, the URL cache's use of every wiped URL afterwards, and
+// the shell told of every history folder after its subfolders.
+TEST(History, ClearedVisitsAreNoHistoryWipedUrlsCanBeVisitedAgainAndTheShellHearsOfIt)
 {
     const CString tag = UniqueTag();
     auto url = [&](const CString& name) { return L"http://" + tag + L".history.example/" + name; };
-    const CString kept = url(L"kept"), clearedBefore = url(L"cleared-before"), clearedDuring = url(L"cleared-during");
-    const CString fresh = url(L"fresh?q=%C3%A9");
-    // Before the session: two visits, one of which the user cleared. Its
-    // record still lies in the store, but it is no longer history.
-    ASSERT_TRUE(AddHistoryEntry(kept));
-    ASSERT_TRUE(AddHistoryEntry(clearedBefore));
-    ASSERT_TRUE(DeleteUrlCacheEntryW(Visited(clearedBefore)));
+    const CString kept = url(L"kept"), clearedBefore = url(L"cleared-before"), clearedDuring = url(L"cleared-during"),
+                  fresh = url(L"fresh?q=%C3%A9");
+    const CString root = HistoryStore().strFolder.Left(HistoryStore().strFolder.ReverseFind(L'\\')), mine = root + L"\\" + tag;
+    const CString day = mine + L"\\MSHist012024010120240102", inner = day + L"\\inner", other = mine + L"\\other";
+    CreateTestFolders(inner);
+    CreateTestFolders(other);
+    // Before the session: two visits, the user cleared one (its record stays, but is no history).
+    ASSERT_TRUE(AddHistoryEntry(kept) && AddHistoryEntry(clearedBefore));
+    ASSERT_TRUE(DeleteUrlCacheEntryW(L"Visited: user@" + clearedBefore));
     const std::vector<std::string> before = RunTraceAudit(L"urlcache history");
     CHistory history;
     ASSERT_TRUE(history.ReadHistory());
 
-    // The session visits the cleared URL again, a new one, and one it
-    // clears itself.
-    for (const CString& u : {clearedBefore, fresh, clearedDuring}) {
-        ASSERT_TRUE(AddHistoryEntry(u));
-    }
-    ASSERT_TRUE(DeleteUrlCacheEntryW(Visited(clearedDuring)));
-    CDeleter deleter(FALSE, FALSE, FALSE);
-    history.SetDeleter(&deleter);
-    EXPECT_TRUE(history.RunBackgroundTask());
-    EXPECT_EQ(RunTraceAudit(L"urlcache history"), before);
-
-    // The user's later browsing can record, find and delete each wiped
-    // URL again, from a process of its own.
-    for (const CString& u : {fresh, clearedBefore, clearedDuring}) {
-        CHelperProcess helper;
-        ASSERT_TRUE(helper.Start(L"url-cache-roundtrip \"" + Visited(u) + L"\""));
-        EXPECT_EQ(helper.Stop(), 0) << u.ToUtf8();
-    }
-}
-
-TEST(History, AShellListenerHearsOfEveryHistoryFolderAfterItsSubfolders)
-{
-    const CString root = HistoryStore().strFolder.Left(HistoryStore().strFolder.ReverseFind(L'\\'));
-    const CString mine = root + L"\\" + UniqueTag();
-    const CString day = mine + L"\\MSHist012024010120240102", inner = day + L"\\inner", other = mine + L"\\other";
-    CreateTestFolders(inner);
-    CreateTestFolders(other);
-
+    // The session visits the cleared URL again, a new one, and one it clears itself.
+    ASSERT_TRUE(AddHistoryEntry(clearedBefore) && AddHistoryEntry(fresh) && AddHistoryEntry(clearedDuring));
+    ASSERT_TRUE(DeleteUrlCacheEntryW(L"Visited: user@" + clearedDuring));
     // A window that the shell tells of changes below the history folder.
     const WNDCLASSW wc = {0, &ListenerProc, 0, 0, GetModuleHandleW(nullptr), nullptr, nullptr, nullptr, nullptr,
                           L"NulvaneHistoryListener"};
@@ -138,12 +103,11 @@ TEST(History, AShellListenerHearsOfEveryHistoryFolderAfterItsSubfolders)
         hWnd, SHCNRF_ShellLevel | SHCNRF_InterruptLevel | SHCNRF_NewDelivery, SHCNE_UPDATEDIR, kChangeMessage, 1, &entry);
     ILFree(historyPidl);
     ASSERT_NE(registration, 0u);
-
-    CHistory history;
-    ASSERT_TRUE(history.ReadHistory());
     CDeleter deleter(FALSE, FALSE, FALSE);
     history.SetDeleter(&deleter);
-    ASSERT_TRUE(history.RunBackgroundTask());
+    EXPECT_TRUE(history.RunBackgroundTask());
+    EXPECT_EQ(RunTraceAudit(L"urlcache history"), before);
+
     auto position = [](const CString& path) {
         const auto it = std::find_if(g_updatedFolders.begin(), g_updatedFolders.end(),
                                      [&](const CString& s) { return s.CompareNoCase(path) == 0; });
@@ -155,10 +119,16 @@ TEST(History, AShellListenerHearsOfEveryHistoryFolderAfterItsSubfolders)
     DestroyWindow(hWnd);
     const int inInner = position(inner), inDay = position(day), inOther = position(other), inMine = position(mine);
     EXPECT_TRUE(inInner >= 0 && inInner < inDay && inDay < inMine && inOther >= 0 && inOther < inMine &&
-                inMine < position(root))
-        << inInner << " " << inDay << " " << inOther << " " << inMine << " " << position(root);
+                inMine < position(root));
     EXPECT_EQ(position(root), static_cast<int>(g_updatedFolders.size()) - 1);
     RemoveTestTree(mine);
+
+    // The user's later browsing can record, find and delete each wiped URL again.
+    for (const CString& u : {fresh, clearedBefore, clearedDuring}) {
+        CHelperProcess helper;
+        ASSERT_TRUE(helper.Start(L"url-cache-roundtrip \"Visited: user@" + u + L"\""));
+        EXPECT_EQ(helper.Stop(), 0) << u.ToUtf8();
+    }
 }
 
 TEST_F(HistoryIndexDatTest, KeepsTheStartsUrlsAndErasesTheRestInEveryStoreBelowTheFolder)
@@ -176,9 +146,8 @@ TEST_F(HistoryIndexDatTest, KeepsTheStartsUrlsAndErasesTheRestInEveryStoreBelowT
         EXPECT_EQ(history.GetFiles(), (std::vector<CString>{m_dayPath, m_mainPath}));  // subfolders first
         history.CollectEntries(&snapshot, &unscanned);
     }
-    EXPECT_EQ(snapshot.GetCount(), 2);  // the deleted record is no history
-    EXPECT_TRUE(snapshot.Contains(L"Visited: user@http://kept/") &&
-                snapshot.Contains(L":2024010120240102: user@http://kept/"));
+    EXPECT_EQ(std::set<CString>(snapshot.begin(), snapshot.end()),  // the deleted record is no history
+              (std::set<CString>{L"Visited: user@http://kept/", L":2024010120240102: user@http://kept/"}));
     EXPECT_TRUE(unscanned.IsEmpty());
     EXPECT_TRUE(ReadTestFile(m_mainPath) == start);
 
@@ -197,22 +166,19 @@ TEST_F(HistoryIndexDatTest, KeepsTheStartsUrlsAndErasesTheRestInEveryStoreBelowT
                                    {deletedInSession, 256}, {revisitFreedCopy, 256}}) {
         mainAfter = Zeroed(mainAfter, at, size);
     }
-    const std::string dailyAfter = Zeroed(m_day.Bytes(), sessionDaily, 256);
     EXPECT_TRUE(ReadTestFile(m_mainPath) == mainAfter);
-    EXPECT_TRUE(ReadTestFile(m_dayPath) == dailyAfter);
+    EXPECT_TRUE(ReadTestFile(m_dayPath) == Zeroed(m_day.Bytes(), sessionDaily, 256));
 }
 
 TEST_F(HistoryIndexDatTest, AStoreUnreadableAtTheStartIsLeftAsItIsAtTheEnd)
 {
-    // Its header is damaged when the snapshot is taken, so nothing of it is
-    // known; by the clean-up it reads again. Erasing then would take the
-    // user's history for the session's.
+    // Damaged at the snapshot, so nothing of it is known; by the clean-up it reads
+    // again. Erasing then would take the user's history for the session's.
     Add(m_main, "URL ", "Visited: user@http://users-own/");
     WriteTestFile(m_mainPath, std::string(m_main.Bytes()).replace(0x20, 1, 1, '\x40'));  // the hash table "at" 0x4040
     CStringSet snapshot, unscanned;
     CHistoryIndexDat(m_history.Path()).CollectEntries(&snapshot, &unscanned);
-    EXPECT_TRUE(snapshot.IsEmpty());
-    EXPECT_TRUE(unscanned.Contains(m_mainPath));
+    EXPECT_TRUE(snapshot.IsEmpty() && unscanned.Contains(m_mainPath));
 
     m_main.WriteTo(m_mainPath);
     CHistoryIndexDat(m_history.Path()).RemoveEntries(&snapshot, &unscanned);

@@ -25,8 +25,7 @@ DWORD CIndexDatImage::AddUrl(const char* pszType, DWORD dwBlocks, uint64_t ullLa
                              const std::string& url, const std::string& fileName)
 {
     const DWORD offset = AddRecord(pszType, dwBlocks, 0, '\0');
-    Put32(offset + 0x10, static_cast<DWORD>(ullLastAccess));
-    Put32(offset + 0x14, static_cast<DWORD>(ullLastAccess >> 32));
+    PutBytes(offset + 0x10, std::string(reinterpret_cast<const char*>(&ullLastAccess), 8));
     PutBytes(offset + 0x38, std::string(1, static_cast<char>(directory)));
     PutBytes(offset + 0x68, url + '\0');
     if (!fileName.empty()) {
@@ -37,10 +36,11 @@ DWORD CIndexDatImage::AddUrl(const char* pszType, DWORD dwBlocks, uint64_t ullLa
     return offset;
 }
 
-void CIndexDatImage::MarkBlocks(DWORD dwOffset, DWORD dwBlocks)
+CIndexDatImage& CIndexDatImage::MarkBlocks(DWORD dwOffset, DWORD dwBlocks)
 {
     // One bit per 128-byte block from 0x4000 on, in the bytes from 0x250.
     for (DWORD block = (dwOffset - kRecordArea) / 128; dwBlocks > 0; --dwBlocks, ++block) {
         m_bytes.at(0x250 + block / 8) |= static_cast<char>(1 << (block % 8));
     }
+    return *this;
 }

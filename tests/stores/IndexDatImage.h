@@ -28,7 +28,7 @@ public:
         return Length() - dwBlocks * 128u;
     }
     // Marks the blocks from dwOffset allocated in the bitmap, as the URL cache does.
-    void MarkBlocks(DWORD dwOffset, DWORD dwBlocks);
+    CIndexDatImage& MarkBlocks(DWORD dwOffset, DWORD dwBlocks);
     void Put32(DWORD dwOffset, DWORD dwValue) { PutBytes(dwOffset, std::string(reinterpret_cast<const char*>(&dwValue), 4)); }
     void PutBytes(DWORD dwOffset, const std::string& bytes) { m_bytes.replace(dwOffset, bytes.size(), bytes); }
     void Truncate(size_t length) { m_bytes.resize(length); }

@@ -2,17 +2,6 @@
 
 #include <shlobj.h>
 
-#include "tests/support/TestFiles.h"
-
-CDeploymentProperties::CDeploymentProperties(const std::string& text)
-{
-    WriteTestFile(Path(), text);
-}
-
-CDeploymentProperties::~CDeploymentProperties()
-{
-    DeleteFileW(Path());
-}
 
 CString CDeploymentProperties::Path()
 {

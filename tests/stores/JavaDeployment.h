@@ -3,13 +3,14 @@
 #include <string>
 
 #include "framework/String.h"
+#include "tests/support/TestFiles.h"
 
 // The Java plug-in's real "deployment.properties" in the test prefix,
 // written for the life of the object and removed afterwards.
 class CDeploymentProperties {
 public:
-    explicit CDeploymentProperties(const std::string& text);
-    ~CDeploymentProperties();
+    explicit CDeploymentProperties(const std::string& text) { WriteTestFile(Path(), text); }
+    ~CDeploymentProperties() { DeleteFileW(Path()); }
     CDeploymentProperties(const CDeploymentProperties&) = delete;
     CDeploymentProperties& operator=(const CDeploymentProperties&) = delete;
 

@@ -20,15 +20,11 @@ const CString kDefault = kDeployment + L"cache";
 TEST(JavaFiles, TheCacheFolderIsReadAsTheJavaRuntimeWritesIt)
 {
     const std::pair<std::string, CString> cases[] = {
-        // The colon escaped and every backslash doubled.
         {"deployment.user.cachedir=C\\:\\\\Users\\\\me\\\\cache\n", L"C:\\Users\\me\\cache"},
         // Relative to the deployment folder.
         {"deployment.user.cachedir=$USER_HOME\\\\cache2\n", kDeployment + L"cache2"},
-        // Blanks around, CR LF line ends, a colon as separator.
         {"   deployment.user.cachedir  :  E\\:\\\\j  \r\nother=1\r\n", L"E:\\j"},
-        // "." and ".." resolved, a trailing slash dropped, slashes turned.
         {"deployment.user.cachedir=C:/a/b/../c/./d/\n", L"C:\\a\\c\\d"},
-        // Escaped characters beyond ISO-8859-1.
         {"deployment.user.cachedir=C\\:\\\\Users\\\\\\u0418\\u0432\\u0430\\u043d\\\\c\n",
          L"C:\\Users\\\x0418\x0432\x0430\x043D\\c"},
         {"deployment.user.cachedir=\\\\\\\\server\\\\share\\\\cache\n", L"\\\\server\\share\\cache"},
@@ -60,8 +56,7 @@ TEST(JavaFiles, TheRealPropertiesFileMovesTheCacheAndOnlyTheSessionsFilesAndFold
     CJavaFiles none(L"");
     none.SetDeleter(&deleter);
     EXPECT_FALSE(none.SnapshotCache());
-    EXPECT_TRUE(none.GetStartSet().IsEmpty());
-    EXPECT_TRUE(none.RunBackgroundTask());
+    EXPECT_TRUE(none.GetStartSet().IsEmpty() && none.RunBackgroundTask());
 
     CTempFolder moved;
     const CString cache = moved / L"cache";
@@ -80,8 +75,8 @@ TEST(JavaFiles, TheRealPropertiesFileMovesTheCacheAndOnlyTheSessionsFilesAndFold
     WriteTestFile(jar, "applet");
     ASSERT_TRUE(java.SnapshotCache());
 
-    // The session changes a file of the start and adds others: in new
-    // folders, in the cache folder itself, beside a new empty folder.
+    // The session changes a file of the start and adds others: in new folders, in the
+    // cache folder itself, beside a new empty folder.
     WriteTestFile(jar, "the session's version of the applet");
     const std::vector<CString> added = {cache + L"\\6.0\\new\\deep\\c.class", cache + L"\\top.tmp",
                                         cache + L"\\mixed\\e.jar"};
@@ -89,22 +84,19 @@ TEST(JavaFiles, TheRealPropertiesFileMovesTheCacheAndOnlyTheSessionsFilesAndFold
         WriteTestFile(path, "session");
     }
     CreateTestFolders(cache + L"\\mixed\\empty");
-    // One of them is held open by another program: the run fails, the next
-    // one succeeds.
+    // One of them held open by another program: the run fails, the next one succeeds.
     {
         CHelperProcess holder;
         ASSERT_TRUE(holder.Start(L"hold-file \"" + added[0] + L"\" none"));
         EXPECT_FALSE(java.RunBackgroundTask());
-        EXPECT_TRUE(TestFileExists(added[0]));
-        EXPECT_FALSE(TestFileExists(added[1]));
+        EXPECT_TRUE(TestFileExists(added[0]) && !TestFileExists(added[1]));
     }
     ASSERT_TRUE(java.RunBackgroundTask());
     EXPECT_EQ(ReadTestFile(jar), "the session's version of the applet");
     for (const CString& path : added) {
         EXPECT_FALSE(TestFileExists(path)) << path.ToUtf8();
     }
-    EXPECT_FALSE(TestFileExists(cache + L"\\6.0\\new"));
-    EXPECT_TRUE(TestFileExists(cache + L"\\mixed\\empty"));
+    EXPECT_TRUE(!TestFileExists(cache + L"\\6.0\\new") && TestFileExists(cache + L"\\mixed\\empty"));
 
     // A cache that the clean-up empties keeps its own folder; a folder the
     // session did not empty is not the clean-up's to remove.
@@ -113,6 +105,5 @@ TEST(JavaFiles, TheRealPropertiesFileMovesTheCacheAndOnlyTheSessionsFilesAndFold
     WriteTestFile(cache + L"\\only\\f.jar", "f");
     ASSERT_TRUE(java.RunBackgroundTask());
     EXPECT_FALSE(TestFileExists(cache + L"\\only"));
-    EXPECT_TRUE(TestFileExists(cache));
-    EXPECT_TRUE(TestFileExists(cache + L"\\6.0\\12"));
+    EXPECT_TRUE(TestFileExists(cache) && TestFileExists(cache + L"\\6.0\\12"));
 }
