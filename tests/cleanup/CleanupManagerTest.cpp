@@ -14,6 +14,15 @@
 
 namespace {
 
+// Sleeps until the condition holds.
+template <typename Condition>
+void SpinUntil(Condition condition)
+{
+    while (!condition()) {
+        Sleep(5);
+    }
+}
+
 // Runs the test's function of the run's number; records its thread and waits.
 class CTask : public CBackgroundTask {
 public:
@@ -73,23 +82,11 @@ TEST(BackgroundTask, RunsOnItsOwnThreadAndRepeatsAFailedRunOnce)
 
 TEST(BackgroundTask, StopWithTimeOutTerminatesOnlyARunThatIgnoresTheAbort)
 {
-    CTask deaf([](CTask& t, int) {
-        while (!t.m_bRelease) {
-            Sleep(5);
-        }
-        return TRUE;
-    });
-    CTask polite([](CTask& t, int) {
-        while (!t.AbortRequested()) {
-            Sleep(5);
-        }
-        return FALSE;
-    });
+    CTask deaf([](CTask& t, int) { return SpinUntil([&] { return t.m_bRelease.load(); }), TRUE; });
+    CTask polite([](CTask& t, int) { return SpinUntil([&] { return t.AbortRequested(); }), FALSE; });
     for (CTask* task : {&deaf, &polite}) {
         ASSERT_TRUE(task->StartBackgroundTask());
-        while (task->m_nCalls == 0) {
-            Sleep(1);
-        }
+        SpinUntil([&] { return task->m_nCalls != 0; });
     }
     // A start while running is refused and leaves the run alone.
     EXPECT_TRUE(!deaf.StartBackgroundTask() && deaf.IsBackgroundTaskRunning() && !deaf.AbortRequested());
@@ -117,9 +114,7 @@ public:
     BOOL RunBackgroundTask() override
     {
         if (m_bBlockUntilAbort) {
-            while (!IsAbortRequested()) {
-                Sleep(5);
-            }
+            SpinUntil([&] { return IsAbortRequested(); });
             m_bBlockUntilAbort = false;
             return Note(":aborted", FALSE);
         }

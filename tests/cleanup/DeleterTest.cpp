@@ -51,17 +51,13 @@ struct CCase {
     size_t nNames = 26;
 };
 
+void* Allocate(SIZE_T cb) { return VirtualAlloc(nullptr, cb, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE); }
+
 // Records writes and names, fails a chosen write, makes the file read-only at its
 // last name; plays a cluster map and a 2 TiB volume (an event) of 4 KiB clusters.
 class CProbedDeleter : public CSecureDeleter {
 public:
-    explicit CProbedDeleter(const CCase& c)
-        : CSecureDeleter(c.bNoPatterns ? nullptr : +[](SIZE_T cb) -> void* {
-              return VirtualAlloc(nullptr, cb, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-          }),
-          m_case(c)
-    {
-    }
+    explicit CProbedDeleter(const CCase& c) : CSecureDeleter(c.bNoPatterns ? nullptr : &Allocate), m_case(c) {}
 
     std::vector<Write> m_writes;
     std::vector<CString> m_names;
@@ -213,8 +209,7 @@ TEST(DeleterTest, DeletesReadOnlyFilesPlainlyOrSecurelyAndCountsMissingOnesAsDel
 {
     for (const BOOL bSecure : {FALSE, TRUE}) {
         CTempFolder folder;
-        const CString file = folder / L"readonly.txt";
-        const CString link = folder / L"link.txt";
+        const CString file = folder / L"readonly.txt", link = folder / L"link.txt";
         WriteTestFile(file, std::string(1000, 'c'));
         ASSERT_TRUE(SetFileAttributesW(file, FILE_ATTRIBUTE_READONLY));
         ASSERT_TRUE(CreateHardLinkW(link, file, nullptr));
