@@ -1,13 +1,106 @@
+#include "cleanup/BackgroundTask.h"
 #include "cleanup/CleanupManager.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
+#include <vector>
 
+#include "framework/Exception.h"
+#include "framework/Handles.h"
 #include "stores/Cookies.h"
 
 namespace {
+
+// Sleeps until the condition holds.
+template <typename Condition>
+void SpinUntil(Condition condition)
+{
+    while (!condition()) {
+        Sleep(5);
+    }
+}
+
+// Runs the test's function of the run's number; records its thread and waits.
+class CTask : public CBackgroundTask {
+public:
+    explicit CTask(std::function<BOOL(CTask&, int)> run) : m_run(std::move(run)) {}
+    ~CTask() override
+    {
+        m_bRelease = true;
+        StopBackgroundTask(0);
+    }
+    BOOL RunBackgroundTask() override
+    {
+        m_dwThreadId = GetCurrentThreadId();
+        m_bSawAbortAtStart = IsAbortRequested();
+        return m_run(*this, m_nCalls++);
+    }
+    BOOL AbortRequested() const { return IsAbortRequested(); }
+    bool Released() const { return m_pThread == nullptr && !m_hAbortEvent.valid() && !m_hFinishedEvent.valid(); }
+
+    std::atomic<int> m_nCalls{0};
+    std::atomic<DWORD> m_dwThreadId{0};
+    std::atomic<bool> m_bSawAbortAtStart{false}, m_bRelease{false};
+    std::vector<DWORD> m_waits;  // only the calling thread waits
+
+protected:
+    DWORD WaitForFinishedEvent(DWORD dwMilliseconds) override
+    {
+        m_waits.push_back(dwMilliseconds);
+        return CBackgroundTask::WaitForFinishedEvent(dwMilliseconds);
+    }
+
+private:
+    std::function<BOOL(CTask&, int)> m_run;
+};
+
+// On its own thread, a failed run (one that throws must never leave the worker)
+// is repeated once; the second result stands until a new start clears it.
+TEST(BackgroundTask, RunsOnItsOwnThreadAndRepeatsAFailedRunOnce)
+{
+    CTask task([](CTask&, int call) -> BOOL {
+        if (call % 2 == 0) {
+            throw CFileException(CFileException::hardIO, ERROR_CRC, L"C:\\bad.dat");
+        }
+        Sleep(200);
+        return TRUE;
+    });
+    EXPECT_FALSE(task.StopBackgroundTask(250) || task.IsBackgroundTaskRunning() || task.GetResult());
+    task.WaitForBackgroundTask();
+    for (int nStart = 1; nStart <= 2; ++nStart) {
+        ASSERT_TRUE(task.StartBackgroundTask());
+        EXPECT_FALSE(task.GetResult());
+        task.WaitForBackgroundTask();
+        EXPECT_TRUE(task.GetResult() && task.m_nCalls == 2 * nStart && task.m_dwThreadId != GetCurrentThreadId());
+        EXPECT_FALSE(task.m_bSawAbortAtStart || task.IsBackgroundTaskRunning());
+    }
+    EXPECT_TRUE(task.StopBackgroundTask(0) && task.Released());
+}
+
+TEST(BackgroundTask, StopWithTimeOutTerminatesOnlyARunThatIgnoresTheAbort)
+{
+    CTask deaf([](CTask& t, int) { return SpinUntil([&] { return t.m_bRelease.load(); }), TRUE; });
+    CTask polite([](CTask& t, int) { return SpinUntil([&] { return t.AbortRequested(); }), FALSE; });
+    for (CTask* task : {&deaf, &polite}) {
+        ASSERT_TRUE(task->StartBackgroundTask());
+        SpinUntil([&] { return task->m_nCalls != 0; });
+    }
+    // A start while running is refused and leaves the run alone.
+    EXPECT_TRUE(!deaf.StartBackgroundTask() && deaf.IsBackgroundTaskRunning() && !deaf.AbortRequested());
+    const CHandle thread(OpenThread(SYNCHRONIZE, FALSE, deaf.m_dwThreadId));
+    EXPECT_TRUE(deaf.StopBackgroundTask(250));
+    EXPECT_EQ(deaf.m_waits, (std::vector<DWORD>{100, 100, 50}));
+    EXPECT_EQ(WaitForSingleObject(thread.get(), 5000), WAIT_OBJECT_0);
+    EXPECT_TRUE(deaf.Released());
+
+    // Asked to abort, the run ended well before the time-out.
+    EXPECT_TRUE(polite.StopBackgroundTask(5000));
+    EXPECT_EQ(polite.m_nCalls, 2);
+    EXPECT_LT(polite.m_waits.size(), 50u);
+}
 
 // A cleaner of any category (a cookie one, for the recreation) that fails a
 // given number of times and notes each run in a journal shared by all.
@@ -21,9 +114,7 @@ public:
     BOOL RunBackgroundTask() override
     {
         if (m_bBlockUntilAbort) {
-            while (!IsAbortRequested()) {
-                Sleep(5);
-            }
+            SpinUntil([&] { return IsAbortRequested(); });
             m_bBlockUntilAbort = false;
             return Note(":aborted", FALSE);
         }
@@ -45,8 +136,6 @@ public:
     int m_nFailures = 0, m_nCalls = 0;
     std::atomic<bool> m_bBlockUntilAbort{false};
 };
-
-}  // namespace
 
 // Each category in its order, up to four attempts each; the cookies put back
 // whatever the outcome; a failed category fails the run, repeated in full. A
@@ -104,3 +193,5 @@ TEST(CleanupManager, RunsTheCategoriesInOrderRetryingEachAndRecreatingTheCookies
         EXPECT_FALSE(java.IsBackgroundTaskRunning() || tif.IsBackgroundTaskRunning());
     }
 }
+
+}  // namespace

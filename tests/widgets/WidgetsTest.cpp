@@ -1,5 +1,8 @@
 #include "widgets/AnimatedPicture.h"
+#include "widgets/BitmapButton.h"
+#include "widgets/MessageBox.h"
 
+#include <commctrl.h>
 #include <objidl.h>
 #include <shlwapi.h>
 
@@ -9,15 +12,19 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "framework/ComPtr.h"
 #include "resources/Resource.h"
+#include "tests/support/MessageBoxAnswerer.h"
+#include "tests/support/Printers.h"
 #include "tests/support/TestWindow.h"
 #include "tests/support/WindowCapture.h"
 
 namespace {
 
-constexpr COLORREF kBack = RGB(200, 30, 30);
+constexpr COLORREF kBack = RGB(200, 30, 30), kParentBack = RGB(0, 0, 255), kKey = RGB(255, 255, 255),
+                   kRed = RGB(220, 0, 0), kGreen = RGB(0, 180, 0);
 
 std::string GifBytes(UINT nId)
 {
@@ -29,6 +36,31 @@ std::string GifBytes(UINT nId)
 bool Near(COLORREF a, COLORREF b)
 {
     return abs(GetRValue(a) - GetRValue(b)) + abs(GetGValue(a) - GetGValue(b)) + abs(GetBValue(a) - GetBValue(b)) <= 18;
+}
+
+// The window's client area once it has painted.
+CWindowImage Shown(HWND hWnd)
+{
+    RedrawWindow(hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    return CWindowImage::Capture(hWnd, true);
+}
+
+// 16 x 16: a 10 x 10 square of the colour in a 3-pixel border of the key colour.
+CBitmap SquareBitmap(COLORREF cr)
+{
+    std::vector<DWORD> bits(256, 0xFFFFFF);
+    for (int i = 0; i < 100; ++i) {
+        bits[(3 + i / 10) * 16 + 3 + i % 10] = GetRValue(cr) << 16 | GetGValue(cr) << 8 | GetBValue(cr);
+    }
+    return CBitmap(CreateBitmap(16, 16, 1, 32, bits.data()));
+}
+
+void MoveMouse(POINT pt)
+{
+    SetCursorPos(pt.x, pt.y);
+    INPUT input = {INPUT_MOUSE};
+    input.mi.dwFlags = MOUSEEVENTF_MOVE;
+    SendInput(1, &input, sizeof(INPUT));
 }
 
 // A 60 x 50 static control at (40, 30) whose window the picture takes over.
@@ -85,15 +117,11 @@ TEST_F(AnimatedPicture, PaintsTheFrameShownCentredAndSizesItselfAroundItsCentre)
     CComPtr<IStream> stream;
     stream.Attach(SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<UINT>(bytes.size())));
     const std::unique_ptr<Gdiplus::Bitmap> decoded(Gdiplus::Bitmap::FromStream(stream.get()));
-    auto shown = [&] {
-        RedrawWindow(m_hPicture, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-        return CWindowImage::Capture(m_hPicture, true);
-    };
     for (UINT nFrame : {6u, 2u}) {
         ASSERT_TRUE(m_picture.ShowFrame(nFrame));
         GUID dimension = Gdiplus::FrameDimensionTime;
         decoded->SelectActiveFrame(&dimension, nFrame);
-        const CWindowImage image = shown();
+        const CWindowImage image = Shown(m_hPicture);
         int nWrong = 0;
         for (int i = 0; i < 60 * 50; ++i) {
             const int x = i % 60, y = i / 60;
@@ -113,7 +141,7 @@ TEST_F(AnimatedPicture, PaintsTheFrameShownCentredAndSizesItselfAroundItsCentre)
     MapWindowPoints(HWND_DESKTOP, m_parent.Get(), reinterpret_cast<POINT*>(&rc), 2);
     EXPECT_TRUE(rc.left == 50 && rc.top == 40 && rc.right == 90 && rc.bottom == 70);
     m_picture.UnLoad();
-    EXPECT_EQ(shown().CountNear(kBack, 4), 40 * 30);
+    EXPECT_EQ(Shown(m_hPicture).CountNear(kBack, 4), 40 * 30);
 }
 
 // No image is refused, a damaged one never loads beyond the limits; the picture outlives its window.
@@ -142,4 +170,62 @@ TEST_F(AnimatedPicture, RefusesNonImagesSurvivesDamagedOnesAndOutlivesItsWindow)
     EXPECT_EQ(m_picture.GetSafeHwnd(), nullptr);
     EXPECT_FALSE(m_picture.IsPlaying() || m_picture.Draw(true));
     PumpMessagesFor(100);
+}
+
+// A plain push button, 40 x 30, made owner-drawn: its bitmap, the
+// key colour showing the parent's background; the second bitmap while the
+// mouse is over it; one tooltip whose text can change; all let go with the window.
+TEST(BitmapButton, DrawsItsBitmapsByTheMouseAndKeepsOneTooltip)
+{
+    CTestParentWindow parent(kParentBack);
+    const HWND hButton = parent.AddChild(L"Button", 3, 50, 40, 40, 30, BS_PUSHBUTTON);
+    CBitmapButton button;
+    ASSERT_TRUE(button.SubclassDlgItem(3, parent.Get()));
+    button.SetBitmaps(SquareBitmap(kRed), kKey, SquareBitmap(kGreen), kKey);
+    MoveMouse({600, 600});
+    PumpMessagesFor(50);
+    CWindowImage image = Shown(hButton);
+    EXPECT_TRUE(image.CountNear(kRed, 6) == 100 && image.CountNear(kParentBack, 6) == 40 * 30 - 100);
+
+    RECT rc;
+    GetWindowRect(hButton, &rc);
+    MoveMouse({(rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2});
+    ASSERT_TRUE(PumpMessagesUntil([&] { return button.IsHot(); }, 2000));
+    image = Shown(hButton);
+    EXPECT_EQ(image.CountNear(kGreen, 6) - image.CountNear(kRed, 6), 100);
+    MoveMouse({600, 600});
+    ASSERT_TRUE(PumpMessagesUntil([&] { return !button.IsHot(); }, 2000));
+    EXPECT_EQ(Shown(hButton).CountNear(kRed, 6), 100);
+    ASSERT_TRUE(button.SetTooltipText(L"Stop the clean-up display") && button.SetTooltipText(L"Close"));
+    EXPECT_TRUE(SendMessageW(button.GetTooltip(), TTM_GETTOOLCOUNT, 0, 0) == 1 && button.GetTooltipText() == L"Close");
+    DestroyWindow(parent.Get());
+    EXPECT_TRUE(button.GetSafeHwnd() == nullptr && button.GetTooltip() == nullptr && !button.IsHot());
+}
+
+// The box shows the last text given for a button, returns the pressed one's id
+// and hands a message posted to its thread to the handler. A text too long for
+// the system's buttons widens it, and the box, to fit.
+TEST(RelabelledMessageBox, FitsTheGivenTextsAndHandsThreadMessagesToItsHandler)
+{
+    constexpr UINT kThreadMessage = WM_APP + 0x40;
+    std::vector<CMessageBoxAnswerer::CSeen> seen;  // the system's texts, then a long one
+    for (const wchar_t* pszOk : {L"", L"Continue with the download of this rather large file"}) {
+        CMessageBox box(nullptr, L"Short", L"Width test", MB_OKCANCEL | MB_ICONINFORMATION);
+        if (*pszOk != L'\0') {
+            box.SetButtonText(IDOK, L"Not this one");
+            box.SetButtonText(IDOK, pszOk);
+        }
+        std::vector<MSG> received;
+        box.SetThreadMessageHandler([&](const MSG& msg) { received.push_back(msg); });
+        CMessageBoxAnswerer answerer(L"Width test", IDCANCEL, kThreadMessage);
+        EXPECT_EQ(box.DoModal(), IDCANCEL);
+        seen.push_back(answerer.Seen());
+        ASSERT_TRUE(seen.back().bFound && received.size() == 1);
+        EXPECT_TRUE(received[0].message == kThreadMessage && received[0].wParam == 7 && received[0].lParam == 11);
+    }
+    const RECT &ok = seen[1].buttons.at(IDOK).rc, &cancel = seen[1].buttons.at(IDCANCEL).rc;
+    EXPECT_EQ(seen[1].buttons.at(IDOK).strText, L"Continue with the download of this rather large file");
+    EXPECT_GT(ok.right - ok.left, seen[1].buttons.at(IDOK).nTextWidth);
+    EXPECT_TRUE(ok.left >= 0 && ok.right <= cancel.left && cancel.right <= seen[1].rcClient.right);
+    EXPECT_GT(seen[1].rcClient.right, seen[0].rcClient.right);
 }
