@@ -276,7 +276,7 @@ int wmain(int argc, wchar_t** argv)
     CJavaFiles java;
     CHistory history;
     CDeleter deleter(FALSE, FALSE, FALSE);
-    cache.SetStartTime(CTime::GetCurrentTime());
+    cache.SetStartTime(CFileTime::GetCurrentTime());
     BOOL bStartUp = TRUE;
     const double readCookies = Time([&] { bStartUp &= cookies.ReadCookies(); });
     const double removeCookies = Time([&] {

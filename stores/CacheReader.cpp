@@ -169,7 +169,7 @@ void CCacheReader::CleanIndexDatFiles()
             LOG_MESSAGE(L"CCacheReader::CleanIndexDatFiles could not clean the cookie index");
         }
         CTempInternetFilesIndexDat cache;
-        if (!cache.RemoveEntries(CTime())) {
+        if (!cache.RemoveEntries(CFileTime())) {
             LOG_MESSAGE(L"CCacheReader::CleanIndexDatFiles could not clean the cache index");
         }
     } catch (const CException& e) {

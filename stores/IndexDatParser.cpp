@@ -324,13 +324,13 @@ ULONGLONG CIndexDatParser::VisitRecord(ULONGLONG ullPos, BOOL bScrub, const std:
         CString strUrl = m_reader.ReadAnsiString(ullPos + kUrlLocation, ullPos + dwInFile);
         CString strPath = ReadLocalPath(ullPos, dwInFile, prefixes, bHasDirectories, findings);
         if (!ProcessEntry(dwType, dwPos, dwInFile, std::move(strUrl), std::move(strPath),
-                          CTime::FromFileTimeViaLocal(ft))) {
+                          CFileTime(ft))) {
             bResult = FALSE;
         }
         return ullStep;
     }
     if (dwType == kSignatureRedirect) {
-        if (!ProcessEntry(dwType, dwPos, dwInFile, CString(), CString(), CTime())) {
+        if (!ProcessEntry(dwType, dwPos, dwInFile, CString(), CString(), CFileTime())) {
             bResult = FALSE;
         }
         return ullStep;
