@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -14,50 +12,17 @@
 
 namespace {
 
-// What the fake cleaners did, in order, shared by all of them.
-class CJournal {
-public:
-    void Add(const std::string& entry)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_entries.push_back(entry);
-    }
-    std::vector<std::string> Entries()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_entries;
-    }
-    int Count(const std::string& entry)
-    {
-        int n = 0;
-        for (const std::string& e : Entries()) {
-            n += e == entry ? 1 : 0;
-        }
-        return n;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<std::string> m_entries;
-};
-
-// A category cleaner that fails a given number of times (or always) and
-// records each run, the thread it ran on and the deleter it was handed. It
-// is a cookie cleaner, so that one class stands in for every category,
-// the cookie category with its recreation too.
+// A category cleaner that fails a given number of times and records each run
+// in a journal shared by all (one thread at a time writes it: the manager's,
+// or a cleaner's own worker while the manager waits for it). It is a cookie
+// cleaner, so that one class stands in for every category, the cookie
+// category with its recreation too.
 class CFakeCleaner : public CCookies {
 public:
-    static constexpr int kAlwaysFail = -1;
+    static constexpr int kAlwaysFail = 99;
 
-    CFakeCleaner(std::string name, CJournal& journal, int failures = 0)
-        : m_name(std::move(name)), m_journal(journal), m_nFailures(failures)
-    {
-    }
-    ~CFakeCleaner() override
-    {
-        m_bRelease = true;
-        StopBackgroundTask(0);
-    }
+    CFakeCleaner(std::string name, std::string& journal) : m_name(std::move(name)), m_journal(journal) {}
+    ~CFakeCleaner() override { StopBackgroundTask(0); }
 
     BOOL RunBackgroundTask() override
     {
@@ -66,235 +31,102 @@ public:
             while (!IsAbortRequested()) {
                 Sleep(5);
             }
-            m_journal.Add(m_name + ":aborted");
             m_bBlockUntilAbort = false;
-            return FALSE;
+            return Note(":aborted", FALSE);
         }
-        const int call = m_nCalls++;
-        m_threads.push_back(GetCurrentThreadId());
-        m_deleters.push_back(m_pDeleter);
-        // The manager must hand the deleter over before every attempt.
+        // The manager must hand its deleter over before every attempt.
+        const char* pszRun = m_pDeleter != nullptr ? ":run" : ":run-without-deleter";
         m_pDeleter = nullptr;
-        m_journal.Add(m_name + ":run");
-        return m_nFailures == kAlwaysFail || call < m_nFailures ? FALSE : TRUE;
+        return Note(pszRun, m_nCalls++ >= m_nFailures);
     }
+    BOOL RecreateCookies() override { return Note(":recreate", FALSE); }  // the manager ignores the result
 
-    BOOL RecreateCookies() override
+    BOOL Note(const char* pszWhat, BOOL bResult)
     {
-        m_journal.Add(m_name + ":recreate");
-        m_recreateThreads.push_back(GetCurrentThreadId());
-        return FALSE;  // the manager ignores it
+        m_journal += m_name + pszWhat + " ";
+        return bResult;
     }
 
     std::string m_name;
-    CJournal& m_journal;
-    int m_nFailures;
-    std::atomic<int> m_nCalls{0};
-    std::vector<DWORD> m_threads;
-    std::vector<DWORD> m_recreateThreads;
-    std::vector<CDeleter*> m_deleters;
+    std::string& m_journal;
+    int m_nFailures = 0;
+    int m_nCalls = 0;
     std::atomic<bool> m_bBlockUntilAbort{false};
-    std::atomic<bool> m_bRelease{false};
 };
 
 struct CManagerFixture : public ::testing::Test {
-    CManagerFixture()
-        : deleter(reinterpret_cast<CDeleter*>(&deleterStandIn)),
-          cookies("cookies", journal),
-          java("java", journal),
-          flash("flash", journal),
-          history("history", journal),
-          tif("tif", journal)
+    // Runs the manager on its worker, as the session clean-up does.
+    BOOL RunManager(bool bWithCookies = true)
     {
-    }
-
-    void Wire(CCleanupManager& manager)
-    {
-        manager.m_pCookies = &cookies;
+        CCleanupManager manager(deleter);
+        manager.m_pCookies = bWithCookies ? &cookies : nullptr;
         manager.m_pJavaFiles = &java;
         manager.m_pFlashSharedObjects = &flash;
         manager.m_pHistory = &history;
         manager.m_pTempInternetFiles = &tif;
-    }
-
-    // Starts the manager on its worker, as the session clean-up does.
-    BOOL RunManager(CCleanupManager& manager)
-    {
         EXPECT_TRUE(manager.StartBackgroundTask());
         manager.WaitForBackgroundTask();
         return manager.GetResult();
     }
 
     int deleterStandIn = 0;
-    CDeleter* deleter;
-    CJournal journal;
-    CFakeCleaner cookies;
-    CFakeCleaner java;
-    CFakeCleaner flash;
-    CFakeCleaner history;
-    CFakeCleaner tif;
+    CDeleter* deleter = reinterpret_cast<CDeleter*>(&deleterStandIn);
+    std::string journal;
+    CFakeCleaner cookies{"cookies", journal}, java{"java", journal}, flash{"flash", journal},
+        history{"history", journal}, tif{"tif", journal};
 };
-
-std::vector<std::string> Runs(std::initializer_list<std::string> names)
-{
-    return std::vector<std::string>(names);
-}
 
 }  // namespace
 
-TEST_F(CManagerFixture, AllSucceedingRunsEachCategoryOnceInOrder)
+// Each category in its order, up to four attempts each; the cookies put back
+// after their attempts whatever the outcome; a failed category fails the run,
+// which is repeated in full.
+TEST_F(CManagerFixture, RunsTheCategoriesInOrderRetryingEachAndRecreatingTheCookies)
 {
-    CLogCapture capture;
-    CCleanupManager manager(deleter);
-    Wire(manager);
-    EXPECT_TRUE(RunManager(manager));
-
-    EXPECT_EQ(journal.Entries(),
-              Runs({"cookies:run", "cookies:recreate", "java:run", "flash:run", "history:run", "tif:run"}));
-    EXPECT_EQ(capture.CountMessage(L"Start CCleanupManager::RunBackgroundTask()"), 1);
-
-    std::vector<CString> managerLines;
-    for (const CString& m : capture.Messages()) {
-        if (m.Find(L"CBackgroundTask::") != 0) {
-            managerLines.push_back(m);
-        }
-    }
-    const std::vector<CString> expected = {
-        L"Start CCleanupManager::RunBackgroundTask()",
-        L"Notify of m_pCookies start",
-        L"m_pCookies->RunBackgroundTask() start",
-        L"m_pCookies->RunBackgroundTask() end",
-        L"m_pCookies->RunBackgroundTask() result = true",
-        L"Notify of m_pJavaFiles start",
-        L"m_pJavaFiles->RunBackgroundTask() start",
-        L"m_pJavaFiles->RunBackgroundTask() end",
-        L"m_pJavaFiles->RunBackgroundTask() result = true",
-        L"CCleanupManager::RunBackgroundTask() - Notify of m_pFlashSharedObjects start",
-        L"m_pFlashSharedObjects->RunBackgroundTask() start",
-        L"m_pFlashSharedObjects->RunBackgroundTask() end",
-        L"m_pFlashSharedObjects->RunBackgroundTask() result = true",
-        L"Notify of m_pHistory start",
-        L"m_pHistory->RunBackgroundTask() start",
-        L"m_pHistory->RunBackgroundTask() end",
-        L"m_pHistory->RunBackgroundTask() result = true",
-        L"Notify of m_pTempInternetFiles start",
-        L"m_pTempInternetFiles->RunBackgroundTask() start",
-        L"m_pTempInternetFiles->RunBackgroundTask() end",
-        L"m_pTempInternetFiles->RunBackgroundTask() result = true",
-        L"End CCleanupManager::RunBackgroundTask()",
+    const std::string cookieRuns = "cookies:run cookies:run cookies:run cookies:run cookies:recreate java:run ";
+    const std::string javaRuns = "cookies:run cookies:recreate java:run java:run java:run java:run ";
+    const std::string rest = "flash:run history:run tif:run ";
+    const struct {
+        CFakeCleaner* pFailing;
+        int nFailures;
+        bool bWithCookies;
+        BOOL bResult;
+        std::string journal;
+    } cases[] = {
+        {nullptr, 0, true, TRUE, "cookies:run cookies:recreate java:run " + rest},
+        {&java, 2, true, TRUE, "cookies:run cookies:recreate java:run java:run java:run " + rest},
+        {&java, CFakeCleaner::kAlwaysFail, true, FALSE, javaRuns + rest + javaRuns + rest},
+        {&cookies, CFakeCleaner::kAlwaysFail, true, FALSE, cookieRuns + rest + cookieRuns + rest},
+        {nullptr, 0, false, TRUE, "java:run " + rest},
     };
-    EXPECT_EQ(managerLines, expected);
-}
-
-TEST_F(CManagerFixture, ACleanerThatFailsTwiceRunsThreeTimesOnTheManagersWorkerWithItsDeleter)
-{
-    CLogCapture capture;
-    java.m_nFailures = 2;
-    CCleanupManager manager(deleter);
-    Wire(manager);
-    EXPECT_TRUE(RunManager(manager));
-    EXPECT_EQ(java.m_nCalls, 3);
-    EXPECT_EQ(capture.CountMessage(L"m_pJavaFiles->RunBackgroundTask() start"), 3);
-    EXPECT_EQ(capture.CountMessage(L"m_pJavaFiles->RunBackgroundTask() result = true"), 1);
-    EXPECT_EQ(capture.CountMessage(L"Start CCleanupManager::RunBackgroundTask()"), 1);
-
-    std::vector<DWORD> threads;
-    for (CFakeCleaner* cleaner : {&cookies, &java, &flash, &history, &tif}) {
-        threads.insert(threads.end(), cleaner->m_threads.begin(), cleaner->m_threads.end());
-        for (CDeleter* seen : cleaner->m_deleters) {
-            EXPECT_EQ(seen, deleter) << cleaner->m_name;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.journal);
+        journal.clear();
+        for (CFakeCleaner* cleaner : {&cookies, &java, &flash, &history, &tif}) {
+            cleaner->m_nFailures = cleaner == c.pFailing ? c.nFailures : 0;
+            cleaner->m_nCalls = 0;
         }
+        CLogCapture capture;
+        EXPECT_EQ(RunManager(c.bWithCookies), c.bResult);
+        EXPECT_EQ(journal, c.journal);
+        // The log names the category that failed, once per run of the manager.
+        EXPECT_EQ(capture.CountMessage(L"m_pJavaFiles->RunBackgroundTask() result = false"),
+                  c.pFailing == &java && !c.bResult ? 2 : 0);
     }
-    threads.insert(threads.end(), cookies.m_recreateThreads.begin(), cookies.m_recreateThreads.end());
-    ASSERT_EQ(threads.size(), 8u);
-    for (DWORD id : threads) {
-        EXPECT_EQ(id, threads.front());
+}
+
+// A cleaner busy on its own worker is stopped before its attempts, and a
+// running temporary files worker before the history. Each aborted run
+// returned FALSE, so its worker ran once more (without the manager's
+// deleter) before the manager went on.
+TEST_F(CManagerFixture, CleanersBusyOnTheirOwnWorkersAreStoppedFirst)
+{
+    for (CFakeCleaner* busy : {&java, &tif}) {
+        busy->m_bBlockUntilAbort = true;
+        ASSERT_TRUE(busy->StartBackgroundTask());
     }
-    EXPECT_NE(threads.front(), GetCurrentThreadId());
-}
-
-TEST_F(CManagerFixture, AnAlwaysFailingCleanerFailsTheRunWhichIsRepeatedInFull)
-{
-    CLogCapture capture;
-    java.m_nFailures = CFakeCleaner::kAlwaysFail;
-    CCleanupManager manager(deleter);
-    Wire(manager);
-    EXPECT_FALSE(RunManager(manager));
-
-    EXPECT_EQ(java.m_nCalls, 8);
-    for (CFakeCleaner* other : {&cookies, &flash, &history, &tif}) {
-        EXPECT_EQ(other->m_nCalls, 2) << other->m_name;
-    }
-    const std::vector<std::string> oneRun = {"cookies:run", "cookies:recreate", "java:run",   "java:run",
-                                             "java:run",    "java:run",         "flash:run",  "history:run",
-                                             "tif:run"};
-    std::vector<std::string> twoRuns = oneRun;
-    twoRuns.insert(twoRuns.end(), oneRun.begin(), oneRun.end());
-    EXPECT_EQ(journal.Entries(), twoRuns);
-    EXPECT_EQ(capture.CountMessage(L"Start CCleanupManager::RunBackgroundTask()"), 2);
-    EXPECT_EQ(capture.CountMessage(L"End CCleanupManager::RunBackgroundTask()"), 2);
-    EXPECT_EQ(capture.CountMessage(L"m_pJavaFiles->RunBackgroundTask() result = false"), 2);
-    EXPECT_EQ(capture.CountMessage(L"m_pFlashSharedObjects->RunBackgroundTask() result = true"), 2);
-}
-
-TEST_F(CManagerFixture, CookiesAreRecreatedAfterTheirAttemptsWhateverTheOutcome)
-{
-    cookies.m_nFailures = CFakeCleaner::kAlwaysFail;
-    CCleanupManager manager(deleter);
-    Wire(manager);
-    EXPECT_FALSE(RunManager(manager));
-    const std::vector<std::string> entries = journal.Entries();
-    ASSERT_GE(entries.size(), 6u);
-    const std::vector<std::string> firstRun(entries.begin(), entries.begin() + 6);
-    EXPECT_EQ(firstRun, Runs({"cookies:run", "cookies:run", "cookies:run", "cookies:run", "cookies:recreate",
-                              "java:run"}));
-    EXPECT_EQ(journal.Count("cookies:recreate"), 2);
-}
-
-TEST_F(CManagerFixture, MissingCleanersAreSkippedWithoutAffectingTheResult)
-{
-    CLogCapture capture;
-    CCleanupManager manager(deleter);
-    Wire(manager);
-    manager.m_pCookies = nullptr;
-    EXPECT_TRUE(RunManager(manager));
-    EXPECT_EQ(journal.Entries(), Runs({"java:run", "flash:run", "history:run", "tif:run"}));
-    EXPECT_TRUE(capture.MessagesContaining(L"Cookies").empty());
-
-    CCleanupManager empty(deleter);
-    EXPECT_TRUE(RunManager(empty));
-    EXPECT_EQ(journal.Entries().size(), 4u);
-}
-
-TEST_F(CManagerFixture, ACleanerBusyOnItsOwnWorkerIsStoppedBeforeItsAttempts)
-{
-    java.m_bBlockUntilAbort = true;
-    ASSERT_TRUE(java.StartBackgroundTask());
-    while (!java.IsBackgroundTaskRunning()) {
-        Sleep(1);
-    }
-    CCleanupManager manager(deleter);
-    Wire(manager);
-    EXPECT_TRUE(RunManager(manager));
-    // The worker's aborted run returned FALSE, so its worker ran once more
-    // (a normal run) before the manager's own attempt.
-    EXPECT_EQ(journal.Entries(), Runs({"cookies:run", "cookies:recreate", "java:aborted", "java:run", "java:run",
-                                       "flash:run", "history:run", "tif:run"}));
-    EXPECT_FALSE(java.IsBackgroundTaskRunning());
-}
-
-TEST_F(CManagerFixture, ARunningTemporaryFilesWorkerIsStoppedBeforeTheHistory)
-{
-    tif.m_bBlockUntilAbort = true;
-    ASSERT_TRUE(tif.StartBackgroundTask());
-    CCleanupManager manager(deleter);
-    Wire(manager);
-    EXPECT_TRUE(RunManager(manager));
-    const std::vector<std::string> entries = journal.Entries();
-    const auto aborted = std::find(entries.begin(), entries.end(), "tif:aborted");
-    const auto flashRun = std::find(entries.begin(), entries.end(), "flash:run");
-    const auto historyRun = std::find(entries.begin(), entries.end(), "history:run");
-    ASSERT_NE(aborted, entries.end());
-    EXPECT_LT(flashRun, aborted);
-    EXPECT_LT(aborted, historyRun);
+    EXPECT_TRUE(RunManager());
+    EXPECT_EQ(journal, "cookies:run cookies:recreate java:aborted java:run-without-deleter java:run flash:run "
+                       "tif:aborted tif:run-without-deleter history:run tif:run ");
+    EXPECT_FALSE(java.IsBackgroundTaskRunning() || tif.IsBackgroundTaskRunning());
 }

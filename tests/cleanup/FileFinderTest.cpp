@@ -2,236 +2,150 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
-#include <vector>
 
 #include "framework/Handles.h"
 #include "tests/support/HelperProcess.h"
-#include "tests/support/LogCapture.h"
 #include "tests/support/Printers.h"
 #include "tests/support/TestFiles.h"
 
 namespace {
 
-using Paths = std::vector<CString>;
-
-// The results, relative to the folder, in the order found.
-Paths Found(const CFileFinder& finder, const CTempFolder& folder)
-{
-    Paths paths;
-    for (int i = 0; i < finder.GetFileCount(); ++i) {
-        const CString path = finder.GetFilePath(i);
-        EXPECT_EQ(path.Left(folder.Path().GetLength() + 1), folder.Path() + L"\\");
-        paths.push_back(path.Mid(folder.Path().GetLength() + 1));
-    }
-    return paths;
-}
-
-Paths Sorted(Paths paths)
-{
-    std::sort(paths.begin(), paths.end());
-    return paths;
-}
-
-CFileFinderOptions Options(const CString& strFolder, const wchar_t* pszMask, BOOL bRecursive, DWORD dwFilters = 0)
-{
-    CFileFinderOptions options;
-    options.m_strBaseFolder = strFolder;
-    options.m_strMask = pszMask;
-    options.m_bRecursive = bRecursive;
-    options.m_dwFilters = dwFilters;
-    return options;
-}
-
-// a\b\c with a .txt and a .log file in each, and an empty folder a\e.
-class FileFinderTree : public ::testing::Test {
+// A finder over a test folder that records each step it reports: "[folder]"
+// entered, "+" added, "-" rejected, "p" text progress.
+class FileFinderTest : public ::testing::Test {
 protected:
-    void SetUp() override
+    void SetUp() override { m_finder.SetCallback(&Record, this); }
+
+    static void Record(CFileFinder* pFinder, DWORD dwCode, void* pTest)
     {
-        for (const wchar_t* name : {L"a\\1.txt", L"a\\2.log", L"a\\b\\3.txt", L"a\\b\\4.log", L"a\\b\\c\\5.txt",
-                                    L"a\\b\\c\\6.log"}) {
-            WriteTestFile(m_folder / name, "x");
+        auto* test = static_cast<FileFinderTest*>(pTest);
+        test->m_steps += dwCode == CFileFinder::kFolderEntered ? "[" + test->Relative(pFinder->GetSearchFolder()) + "]"
+                                                                 : std::string(1, "+-?p"[dwCode & 3]);
+        if (test->m_bStopAtFirstMatch && dwCode == CFileFinder::kEntryAdded) {
+            pFinder->StopSearch();
         }
-        CreateTestFolders(m_folder / L"a\\e");
+    }
+    std::string Relative(const CString& strPath) const { return strPath.Mid(m_folder.Path().GetLength() + 1).ToUtf8(); }
+
+    // Searches with the options as set, below the test folder; returns the
+    // results in the order found, relative to the test folder.
+    std::string Find(const wchar_t* pszBase, const wchar_t* pszMask, BOOL bRecursive, DWORD dwFilters)
+    {
+        m_options.m_strBaseFolder = pszBase != nullptr ? m_folder / pszBase : CString();
+        m_options.m_strMask = pszMask;
+        m_options.m_bRecursive = bRecursive;
+        m_options.m_dwFilters = dwFilters;
+        m_steps.clear();
+        std::string found;
+        for (int i = 0, n = m_finder.FindFiles(m_options); i < n; ++i) {
+            found += (found.empty() ? "" : " ") + Relative(m_finder.GetFilePath(i));
+        }
+        return found;
     }
 
     CTempFolder m_folder;
-    CString m_a = m_folder / L"a";
+    CFileFinder m_finder;
+    CFileFinderOptions m_options;
+    std::string m_steps;
+    bool m_bStopAtFirstMatch = false;
 };
 
 }  // namespace
 
-TEST_F(FileFinderTree, SubfoldersComeFirstAndFoldersOnlyWhenTheMaskAllows)
+TEST_F(FileFinderTest, SubfoldersComeFirstAndTheCallbackSeesEveryStepUntilAStop)
 {
-    CFileFinder finder;
-    EXPECT_EQ(finder.FindFiles(Options(m_a, L"*.txt", TRUE)), 3);
-    EXPECT_EQ(Found(finder, m_folder), (Paths{L"a\\b\\c\\5.txt", L"a\\b\\3.txt", L"a\\1.txt"}));
-    // A second search replaces the first one's results.
-    EXPECT_EQ(finder.FindFiles(Options(m_a + L"\\", L"*.txt", FALSE)), 1);
-    EXPECT_EQ(Found(finder, m_folder), (Paths{L"a\\1.txt"}));
-    EXPECT_TRUE(finder.GetFilePath(-1).IsEmpty());
-    EXPECT_TRUE(finder.GetFilePath(1).IsEmpty());
-
-    CFileFinderOptions options = Options(m_a, L"*.*", TRUE, CFileFinderOptions::kFilterAttributes);
-    options.m_dwAttributes = CFileFinderOptions::kFilesAndFolders;
-    finder.FindFiles(options);
-    const Paths all = Found(finder, m_folder);
-    ASSERT_EQ(all.size(), 9u) << ::testing::PrintToString(all);
-    auto at = [&](const wchar_t* name) { return std::find(all.begin(), all.end(), CString(name)) - all.begin(); };
-    EXPECT_LT(at(L"a\\e"), 9);
-    for (const wchar_t* inside : {L"a\\b\\c\\5.txt", L"a\\b\\c\\6.log"}) {
-        EXPECT_LT(at(inside), at(L"a\\b\\c"));
+    // a\b\c with a .txt and a .log file in each, and an empty folder a\e.
+    for (const wchar_t* name : {L"a\\1.txt", L"a\\2.log", L"a\\b\\3.txt", L"a\\b\\4.log", L"a\\b\\c\\5.txt",
+                                L"a\\b\\c\\6.log"}) {
+        WriteTestFile(m_folder / name, "x");
     }
-    for (const wchar_t* inside : {L"a\\b\\3.txt", L"a\\b\\4.log", L"a\\b\\c"}) {
-        EXPECT_LT(at(inside), at(L"a\\b"));
-    }
-    options.m_dwAttributes = CFileFinderOptions::kFilesOnly;
-    EXPECT_EQ(finder.FindFiles(options), 6);
-    EXPECT_EQ(std::count_if(all.begin(), all.end(), [](const CString& p) { return p.Find(L'.') < 0; }), 3);
+    CreateTestFolders(m_folder / L"a\\e");
+    EXPECT_EQ(Find(L"a", L"*.txt", TRUE, 0), "a\\b\\c\\5.txt a\\b\\3.txt a\\1.txt");
+    EXPECT_EQ(m_steps, "[a\\b\\c\\]+[a\\b\\]+[a\\e\\][a\\]+");
+    EXPECT_EQ(Find(L"a\\", L"*.txt", FALSE, 0), "a\\1.txt");
+    EXPECT_TRUE(m_finder.GetFilePath(-1).IsEmpty() && m_finder.GetFilePath(1).IsEmpty());
+    // Folders only when the mask allows: by name without the attribute filter.
+    EXPECT_EQ(Find(L"a", L"e", TRUE, 0), "a\\e");
+    m_options.m_dwAttributes = CFileFinderOptions::kFilesAndFolders;
+    EXPECT_EQ(Find(L"a\\b", L"*.*", TRUE, CFileFinderOptions::kFilterAttributes),
+              "a\\b\\c\\5.txt a\\b\\c\\6.log a\\b\\3.txt a\\b\\4.log a\\b\\c");
+    m_options.m_dwAttributes = CFileFinderOptions::kFilesOnly;
+    EXPECT_EQ(Find(L"a\\b", L"*.*", TRUE, CFileFinderOptions::kFilterAttributes),
+              "a\\b\\c\\5.txt a\\b\\c\\6.log a\\b\\3.txt a\\b\\4.log");
+    EXPECT_EQ(m_finder.ListFiles(m_folder / L"a", L"*.log", TRUE), 3);
 
-    // Without the attribute filter a folder whose name matches is listed.
-    EXPECT_EQ(finder.FindFiles(Options(m_a, L"e", TRUE)), 1);
-    // The shortcut lists files only.
-    EXPECT_EQ(finder.ListFiles(m_a, L"*", TRUE), 6);
-    EXPECT_EQ(finder.ListFiles(m_a, L"*.log", TRUE), 3);
-    EXPECT_EQ(Found(finder, m_folder), (Paths{L"a\\b\\c\\6.log", L"a\\b\\4.log", L"a\\2.log"}));
-}
-
-TEST_F(FileFinderTree, CallbackSeesEveryStepAndStopEndsTheWholeSearch)
-{
-    using Events = std::vector<std::pair<DWORD, CString>>;
-    struct CJournal {
-        Events events;
-        bool bStopAtFirstMatch = false;
-    } journal;
-    CFileFinder finder;
-    finder.SetCallback(
-        [](CFileFinder* pFinder, DWORD dwCode, void* pJournal) {
-            auto* j = static_cast<CJournal*>(pJournal);
-            j->events.emplace_back(dwCode, dwCode == CFileFinder::kFolderEntered ? pFinder->GetSearchFolder() : L"");
-            if (j->bStopAtFirstMatch && dwCode == CFileFinder::kEntryAdded) {
-                pFinder->StopSearch();
-            }
-        },
-        &journal);
-    CFileFinderOptions options = Options(m_a + L"\\b", L"*.txt", TRUE, CFileFinderOptions::kFilterSize);
-    finder.FindFiles(options);
-    EXPECT_EQ(journal.events, (Events{{CFileFinder::kFolderEntered, m_folder / L"a\\b\\c\\"},
-                                      {CFileFinder::kEntryRejected, L""},
-                                      {CFileFinder::kFolderEntered, m_folder / L"a\\b\\"},
-                                      {CFileFinder::kEntryRejected, L""}}));
-    journal.events.clear();
-    options.m_nMaxSize = 1;
-    finder.FindFiles(options);
-    EXPECT_EQ(journal.events[1].first, DWORD{CFileFinder::kEntryAdded});
-    EXPECT_EQ(journal.events[3].first, DWORD{CFileFinder::kEntryAdded});
-
+    m_options.m_nMaxSize = 0;  // every file is rejected
+    Find(L"a\\b", L"*.txt", TRUE, CFileFinderOptions::kFilterSize);
+    EXPECT_EQ(m_steps, "[a\\b\\c\\]-[a\\b\\]-");
     // Stopped at its first match (in c), the search enters no other folder.
-    journal.events.clear();
-    journal.bStopAtFirstMatch = true;
-    EXPECT_EQ(finder.FindFiles(Options(m_a, L"*.txt", TRUE)), 1);
-    EXPECT_EQ(Found(finder, m_folder), (Paths{L"a\\b\\c\\5.txt"}));
-    EXPECT_EQ(journal.events.size(), 2u);
-}
+    m_bStopAtFirstMatch = true;
+    EXPECT_EQ(Find(L"a", L"*.txt", TRUE, 0), "a\\b\\c\\5.txt");
+    EXPECT_EQ(m_steps, "[a\\b\\c\\]+");
 
-TEST(FileFinder, MissingOrEmptyBaseFolderGivesNothing)
-{
-    CTempFolder folder;
-    CFileFinder finder;
-    EXPECT_EQ(finder.FindFiles(Options(folder / L"missing", L"*.*", TRUE)), 0);
+    EXPECT_EQ(Find(L"missing", L"*.*", TRUE, 0), "");
     // An empty folder must not become the root of the current drive.
-    CLogCapture log;
-    EXPECT_EQ(finder.FindFiles(Options(CString(), L"*.*", TRUE)), 0);
-    EXPECT_TRUE(log.HasMessage(L"CFileFinder::FindFiles called without a base folder"));
+    EXPECT_EQ(Find(nullptr, L"*.*", TRUE, 0), "");
+    EXPECT_EQ(m_steps, "");
 }
 
-TEST(FileFinder, SizeAndTimeRangesIncludeBothEnds)
+TEST_F(FileFinderTest, SizeAndTimeRangesIncludeBothEnds)
 {
-    CTempFolder folder;
     for (int size : {9, 10, 20, 21}) {
-        WriteTestFile(folder / FormatString(L"%d.bin", size).GetString(), std::string(static_cast<size_t>(size), 'z'));
+        WriteTestFile(m_folder / FormatString(L"%d.bin", size).GetString(), std::string(static_cast<size_t>(size), 'z'));
     }
-    CFileFinder finder;
-    CFileFinderOptions options = Options(folder.Path(), L"*.bin", FALSE, CFileFinderOptions::kFilterSize);
-    options.m_nMinSize = 10;
-    options.m_nMaxSize = 20;
-    finder.FindFiles(options);
-    EXPECT_EQ(Sorted(Found(finder, folder)), (Paths{L"10.bin", L"20.bin"}));
+    m_options.m_nMinSize = 10;
+    m_options.m_nMaxSize = 20;
+    EXPECT_EQ(Find(L"", L"*.bin", FALSE, CFileFinderOptions::kFilterSize), "10.bin 20.bin");
     // 4 GiB + 5 bytes, sparse: its low 32 bits alone would read 5.
     {
-        CHandle h(CreateFileW(folder / L"big.bin", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        LARGE_INTEGER size;
-        size.QuadPart = 0x100000005LL;
-        ASSERT_TRUE(SetFilePointerEx(h.get(), size, nullptr, FILE_BEGIN) && SetEndOfFile(h.get()));
+        CHandle h(CreateFileW(m_folder / L"big.bin", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(SetFilePointerEx(h.get(), LARGE_INTEGER{{5, 1}}, nullptr, FILE_BEGIN) && SetEndOfFile(h.get()));
     }
-    options.m_strMask = L"big.bin";
-    options.m_nMinSize = 0;
-    options.m_nMaxSize = 5;
-    EXPECT_EQ(finder.FindFiles(options), 0);
-    options.m_nMinSize = options.m_nMaxSize = 0x100000005ULL;
-    EXPECT_EQ(finder.FindFiles(options), 1);
+    m_options.m_nMinSize = 0;
+    m_options.m_nMaxSize = 5;
+    EXPECT_EQ(Find(L"", L"big.bin", FALSE, CFileFinderOptions::kFilterSize), "");
+    m_options.m_nMinSize = m_options.m_nMaxSize = 0x100000005ULL;
+    EXPECT_EQ(Find(L"", L"big.bin", FALSE, CFileFinderOptions::kFilterSize), "big.bin");
 
-    // Last write at t0-1, t0, t0+1; last access the other way round.
+    // Last write at t0-1, t0, t0+1; last access the other way round. Wine
+    // keeps no creation time: it reads back as the last write.
     const CTime t0(1700000000);
     const wchar_t* names[] = {L"early.txt", L"exact.txt", L"late.txt"};
     for (int i = 0; i < 3; ++i) {
-        WriteTestFile(folder / names[i], "t");
+        WriteTestFile(m_folder / names[i], "t");
         const FILETIME write = (t0 + (i - 1)).ToFileTime();
         const FILETIME access = (t0 - (i - 1)).ToFileTime();
-        CHandle h(CreateFileW(folder / names[i], FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        CHandle h(CreateFileW(m_folder / names[i], FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(SetFileTime(h.get(), nullptr, &access, &write));
     }
-    options = Options(folder.Path(), L"*.txt", FALSE, CFileFinderOptions::kFilterLastWrite);
-    options.m_timeLastWriteFrom = options.m_timeLastWriteTo = t0;
-    finder.FindFiles(options);
-    EXPECT_EQ(Found(finder, folder), (Paths{L"exact.txt"}));
-    options.m_dwFilters = CFileFinderOptions::kFilterLastAccess;
-    options.m_timeLastAccessFrom = options.m_timeLastAccessTo = t0 + 1;
-    finder.FindFiles(options);
-    EXPECT_EQ(Found(finder, folder), (Paths{L"early.txt"}));
-    options.m_dwFilters |= CFileFinderOptions::kFilterLastWrite;
-    options.m_timeLastWriteTo = t0 + 1;
-    options.m_timeLastAccessFrom = t0 - 1;
-    EXPECT_EQ(finder.FindFiles(options), 2);
-    // Wine keeps no creation time: it reads back as the last write.
-    options.m_dwFilters = CFileFinderOptions::kFilterCreation;
-    options.m_timeCreationFrom = options.m_timeCreationTo = t0 + 1;
-    finder.FindFiles(options);
-    EXPECT_EQ(Found(finder, folder), (Paths{L"late.txt"}));
+    m_options.m_timeLastWriteFrom = m_options.m_timeLastWriteTo = t0;
+    m_options.m_timeLastAccessFrom = m_options.m_timeLastAccessTo = t0 + 1;
+    m_options.m_timeCreationFrom = m_options.m_timeCreationTo = t0 + 1;
+    EXPECT_EQ(Find(L"", L"*.txt", FALSE, CFileFinderOptions::kFilterLastWrite), "exact.txt");
+    EXPECT_EQ(Find(L"", L"*.txt", FALSE, CFileFinderOptions::kFilterLastAccess), "early.txt");
+    EXPECT_EQ(Find(L"", L"*.txt", FALSE, CFileFinderOptions::kFilterCreation), "late.txt");
 }
 
-TEST(FileFinder, TextFilterIgnoresCaseAndFindsTextAcrossReadPieces)
+TEST_F(FileFinderTest, TextFilterIgnoresCaseAndFindsTextAcrossReadPieces)
 {
-    CTempFolder folder;
     std::string straddling(200000, '.');
     straddling.replace(65536 - 3, 6, "NeEdLe");
-    WriteTestFile(folder / L"straddling.txt", straddling);
-    WriteTestFile(folder / L"end.txt", std::string(131072, '-') + "needle");
-    WriteTestFile(folder / L"small.txt", "a NEEDLE here");
-    WriteTestFile(folder / L"split.txt", std::string(65533, ' ') + "need" + std::string(10, ' ') + "le");
-    WriteTestFile(folder / L"long.txt", std::string(700000, 'n'));
-    CreateTestFolders(folder / L"needle");
+    WriteTestFile(m_folder / L"1-straddling.txt", straddling);
+    WriteTestFile(m_folder / L"2-end.txt", std::string(131072, '-') + "needle");
+    WriteTestFile(m_folder / L"3-small.txt", "a NEEDLE here");
+    WriteTestFile(m_folder / L"4-split.txt", std::string(65533, ' ') + "need" + std::string(10, ' ') + "le");
+    WriteTestFile(m_folder / L"5-long.txt", std::string(700000, 'n'));
+    CreateTestFolders(m_folder / L"6-needle");
 
-    int notices = 0;
-    CFileFinder finder;
-    finder.SetCallback(
-        [](CFileFinder*, DWORD dwCode, void* pNotices) {
-            *static_cast<int*>(pNotices) += dwCode == CFileFinder::kTextProgress ? 1 : 0;
-        },
-        &notices);
-    CFileFinderOptions options = Options(folder.Path(), L"*.*", FALSE, CFileFinderOptions::kFilterText);
-    options.m_strText = L"nEEdle";
-    finder.FindFiles(options);
-    EXPECT_EQ(Sorted(Found(finder, folder)), (Paths{L"end.txt", L"small.txt", L"straddling.txt"}));
+    m_options.m_strText = L"nEEdle";
+    EXPECT_EQ(Find(L"", L"*.*", FALSE, CFileFinderOptions::kFilterText), "1-straddling.txt 2-end.txt 3-small.txt");
     // long.txt alone takes ten reads or more (of 64 KiB), and fewer than twenty.
-    EXPECT_EQ(notices, 1);
-
+    EXPECT_EQ(m_steps, "[]+++-p--");
     // A file that cannot be opened fails; an empty text matches nothing.
     CHelperProcess holder;
-    ASSERT_TRUE(holder.Start(L"hold-file \"" + folder / L"small.txt" + L"\" none"));
-    finder.FindFiles(options);
-    EXPECT_EQ(Sorted(Found(finder, folder)), (Paths{L"end.txt", L"straddling.txt"}));
-    options.m_strText.Empty();
-    EXPECT_EQ(finder.FindFiles(options), 0);
+    ASSERT_TRUE(holder.Start(L"hold-file \"" + m_folder / L"3-small.txt" + L"\" none"));
+    EXPECT_EQ(Find(L"", L"*.*", FALSE, CFileFinderOptions::kFilterText), "1-straddling.txt 2-end.txt");
+    m_options.m_strText.Empty();
+    EXPECT_EQ(Find(L"", L"*.*", FALSE, CFileFinderOptions::kFilterText), "");
 }

@@ -1,4 +1,6 @@
 #include "framework/File.h"
+#include "framework/Handles.h"
+#include "framework/Registry.h"
 #include "framework/StdioFile.h"
 
 #include <gtest/gtest.h>
@@ -7,27 +9,48 @@
 #include "tests/support/Printers.h"
 #include "tests/support/TestFiles.h"
 
-TEST(File, WritesReadsSeeksAndTruncatesOnlyWhenAsked)
+namespace {
+
+// The exception the call throws; a failure when it throws none.
+template <typename Call>
+CFileException Thrown(Call call)
+{
+    try {
+        call();
+    } catch (const CFileException& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no CFileException";
+    return CFileException();
+}
+
+}  // namespace
+
+TEST(File, TruncatesOnlyWhenAskedAndReadsLinesOfAnyLength)
 {
     CTempFolder folder;
     const CString path = folder / L"data.bin";
     {
-        CFile file;
-        ASSERT_TRUE(file.Open(path, CFile::modeCreate | CFile::modeReadWrite | CFile::shareDenyNone));
+        CFile file(path, CFile::modeCreate | CFile::modeReadWrite);
         file.Write("0123456789", 10);
-        EXPECT_EQ(file.GetPosition(), 10u);
         EXPECT_EQ(file.Seek(-4, CFile::end), 6u);
-        char buf[8] = {};
-        EXPECT_EQ(file.Read(buf, 8), 4u);
-        EXPECT_EQ(std::string(buf, 4), "6789");
-        EXPECT_EQ(file.Read(buf, 8), 0u);
-        file.Seek(2, CFile::begin);
-        file.Write("ab", 2);
         file.SetLength(5);
     }
-    EXPECT_EQ(ReadTestFile(path), "01ab4");
     EXPECT_EQ(CFile(path, CFile::modeCreate | CFile::modeNoTruncate | CFile::modeWrite).GetLength(), 5u);
     EXPECT_EQ(CFile(path, CFile::modeCreate | CFile::modeWrite).GetLength(), 0u);
+
+    // Text lines of any length, without their ends.
+    const std::string longLine(10000, 'q');  // spans the read buffer
+    WriteTestFile(path, "first\r\n\r\nthird\n" + longLine + "\r\nlast without end");
+    CStdioFile lines;
+    ASSERT_TRUE(lines.Open(path, CFile::modeRead | CFile::shareDenyWrite));
+    std::string line;
+    std::vector<std::string> read;
+    while (lines.ReadString(line)) {
+        read.push_back(line);
+    }
+    EXPECT_EQ(read, (std::vector<std::string>{"first", "", "third", longLine, "last without end"}));
+    EXPECT_TRUE(line.empty());
 }
 
 TEST(File, FailuresCarryCauseOsErrorAndPath)
@@ -55,20 +78,28 @@ TEST(File, FailuresCarryCauseOsErrorAndPath)
 
     EXPECT_FALSE(file.Open(folder / L"no\\such\\dir\\x.txt", CFile::modeRead, &error));
     EXPECT_EQ(error.m_cause, CFileException::badPath);
-    EXPECT_THROW(CFile(missing, CFile::modeRead), CFileException);
+    EXPECT_EQ(Thrown([&] { CFile(missing, CFile::modeRead); }).m_cause, CFileException::fileNotFound);
 
     const CString path = folder / L"w.txt";
-    WriteTestFile(path, "abc");
-    CFile writeOnly(path, CFile::modeWrite);
+    WriteTestFile(path, std::string(512, 'x'));
+    CFile writeOnly(path, CFile::modeWrite | CFile::shareDenyNone);
     char buf[4];
-    try {
-        writeOnly.Read(buf, 3);
-        FAIL() << "reading a write-only handle must throw";
-    } catch (const CFileException& e) {
-        EXPECT_EQ(e.m_lOsError, ERROR_ACCESS_DENIED);
-        EXPECT_EQ(e.m_cause, CFileException::accessDenied);
-        EXPECT_EQ(e.m_strFileName, path);
-    }
+    const CFileException readError = Thrown([&] { writeOnly.Read(buf, 3); });
+    EXPECT_EQ(readError.m_lOsError, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(readError.m_cause, CFileException::accessDenied);
+    EXPECT_EQ(readError.m_strFileName, path);
+
+    // Locked ranges conflict between handles.
+    CFile first(path, CFile::modeReadWrite | CFile::shareDenyNone);
+    first.LockRange(128, 128);
+    const CFileException lockError = Thrown([&] { writeOnly.LockRange(200, 10); });
+    EXPECT_EQ(lockError.m_lOsError, ERROR_LOCK_VIOLATION);
+    EXPECT_EQ(lockError.m_cause, CFileException::lockViolation);
+    writeOnly.LockRange(256, 10);
+    writeOnly.UnlockRange(256, 10);
+    first.UnlockRange(128, 128);
+    writeOnly.LockRange(200, 10);
+    EXPECT_THROW(writeOnly.UnlockRange(0, 1), CFileException);
 }
 
 TEST(File, ShareModesAgainstAnotherProcess)
@@ -95,58 +126,41 @@ TEST(File, ShareModesAgainstAnotherProcess)
     EXPECT_EQ(error.m_lOsError, ERROR_SHARING_VIOLATION);
 }
 
-TEST(File, LockedRangesConflictBetweenHandles)
+TEST(Registry, ReadsLongAndMalformedValuesSafelyOrRefusesThem)
 {
-    CTempFolder folder;
-    const CString path = folder / L"locked.dat";
-    WriteTestFile(path, std::string(512, 'x'));
-    CFile first(path, CFile::modeReadWrite | CFile::shareDenyNone);
-    CFile second(path, CFile::modeReadWrite | CFile::shareDenyNone);
-    first.LockRange(128, 128);
-    try {
-        second.LockRange(200, 10);
-        FAIL() << "an overlapping lock must be refused";
-    } catch (const CFileException& e) {
-        EXPECT_EQ(e.m_lOsError, ERROR_LOCK_VIOLATION);
-        EXPECT_EQ(e.m_cause, CFileException::lockViolation);
-    }
-    second.LockRange(256, 10);
-    second.UnlockRange(256, 10);
-    first.UnlockRange(128, 128);
-    second.LockRange(200, 10);
-    EXPECT_THROW(second.UnlockRange(0, 1), CFileException);
-}
-
-TEST(StdioFile, ReadsLinesOfAnyLengthWithoutTheirEnds)
-{
-    CTempFolder folder;
-    const CString path = folder / L"lines.txt";
-    // The long line spans the read buffer.
-    const std::string longLine(10000, 'q');
-    WriteTestFile(path, "first\r\n\r\nthird\n" + longLine + "\r\nlast without end");
-    CStdioFile file;
-    ASSERT_TRUE(file.Open(path, CFile::modeRead | CFile::shareDenyWrite));
-    std::string line;
-    std::vector<std::string> lines;
-    while (file.ReadString(line)) {
-        lines.push_back(line);
-    }
-    const std::vector<std::string> expected = {"first", "", "third", longLine, "last without end"};
-    EXPECT_EQ(lines, expected);
-    EXPECT_FALSE(file.ReadString(line));
-    EXPECT_TRUE(line.empty());
-}
-
-TEST(StdioFile, WritesCrLfLineEnds)
-{
-    CTempFolder folder;
-    const CString path = folder / L"out.txt";
-    {
-        CStdioFile file;
-        ASSERT_TRUE(file.Open(path, CFile::modeCreate | CFile::modeWrite));
-        file.WriteLine("[Section]");
-        file.WriteString("a\nb\n");
-        file.WriteLine("");
-    }
-    EXPECT_EQ(ReadTestFile(path), "[Section]\r\na\r\nb\r\n\r\n");
+    CString strScratch;
+    strScratch.Format(L"Software\\NulvaneTests\\Registry-%lu", GetCurrentProcessId());
+    CRegKey key;
+    ASSERT_EQ(
+        RegCreateKeyExW(HKEY_CURRENT_USER, strScratch, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr),
+        ERROR_SUCCESS);
+    auto setRaw = [&](const wchar_t* pszName, DWORD dwType, const void* pData, DWORD cb) {
+        ASSERT_EQ(RegSetValueExW(key.get(), pszName, 0, dwType, static_cast<const BYTE*>(pData), cb), ERROR_SUCCESS);
+    };
+    const CRegistry registry(key.get());
+    const CString strLong(L'x', 3000);  // past the first read buffer
+    EXPECT_EQ(registry.WriteString(L"a\\b", nullptr, strLong), ERROR_SUCCESS);
+    setRaw(L"odd", REG_SZ, L"abc", 5);  // "ab" and half a character, no terminator
+    setRaw(L"embedded", REG_SZ, L"ab\0cd", 12);
+    setRaw(L"binary", REG_BINARY, "abcd", 4);
+    setRaw(L"short", REG_DWORD, "ab", 2);
+    CString strValue = L"unchanged";
+    DWORD dwValue = 7;
+    EXPECT_EQ(registry.ReadString(L"a\\b", L"", strValue), ERROR_SUCCESS);
+    EXPECT_EQ(strValue, strLong);
+    EXPECT_EQ(registry.ReadString(L"", L"odd", strValue), ERROR_SUCCESS);
+    EXPECT_EQ(strValue, L"ab");
+    EXPECT_EQ(registry.ReadString(L"", L"embedded", strValue), ERROR_SUCCESS);
+    EXPECT_EQ(strValue, L"ab");
+    strValue = L"unchanged";
+    EXPECT_EQ(registry.ReadString(L"", L"binary", strValue), ERROR_INVALID_DATA);
+    EXPECT_EQ(registry.ReadString(L"", L"missing", strValue), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(registry.ReadString(L"nokey", L"odd", strValue), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(strValue, L"unchanged");
+    EXPECT_EQ(registry.ReadDword(L"", L"short", dwValue), ERROR_INVALID_DATA);
+    EXPECT_EQ(registry.ReadDword(L"", L"odd", dwValue), ERROR_INVALID_DATA);
+    EXPECT_EQ(dwValue, 7u);
+    key.reset();
+    RegDeleteTreeW(HKEY_CURRENT_USER, strScratch);
+    RegDeleteKeyW(HKEY_CURRENT_USER, strScratch);
 }

@@ -1,83 +1,114 @@
+#include "framework/Dialog.h"
 #include "framework/Window.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <stdexcept>
+
+#include "resources/Resource.h"
+#include "tests/support/TestWindow.h"
 
 namespace {
 
-const wchar_t kTestClass[] = L"FrameworkWindowTest";
-
 class CProbeWindow : public CWindow {
 public:
-    HWND hWndSeenAtCreate = nullptr;
     bool bThrowAtCreate = false;
     int nCaught = 0;
-    int nNcDestroyed = 0;
+
+    bool Create()
+    {
+        return RegisterWindowClass(L"FrameworkWindowTest", 0, nullptr, nullptr, nullptr) &&
+               CreateEx(0, L"FrameworkWindowTest", L"probe", WS_POPUP, 0, 0, 50, 50, nullptr, 0);
+    }
 
 protected:
     int OnCreate(const CREATESTRUCTW&) override
     {
-        hWndSeenAtCreate = GetSafeHwnd();
         if (bThrowAtCreate) {
             throw std::runtime_error("create");
         }
         return 0;
     }
-    bool OnMessage(UINT uMsg, WPARAM wParam, LPARAM, LRESULT& lResult) override
+    bool OnMessage(UINT uMsg, WPARAM, LPARAM, LRESULT&) override
     {
         if (uMsg == WM_APP) {
             throw std::runtime_error("handler");
         }
-        if (uMsg == WM_APP + 1) {
-            lResult = static_cast<LRESULT>(wParam) * 2;
-            return true;
-        }
         return false;
     }
-    void PostNcDestroy() override { ++nNcDestroyed; }
     void OnUnhandledException(const wchar_t*) noexcept override { ++nCaught; }
 };
 
-bool Create(CProbeWindow& window)
-{
-    return CWindow::RegisterWindowClass(kTestClass, 0, nullptr, nullptr, nullptr) &&
-           window.CreateEx(0, kTestClass, L"probe", WS_POPUP, 0, 0, 50, 50, nullptr, 0);
-}
+// Any template will do: the program's clean-up dialog, without its code.
+class CPlainDialog : public CDialog {
+public:
+    explicit CPlainDialog(HWND hParent = nullptr, UINT nIDTemplate = IDD_CLEANUP) : CDialog(nIDTemplate, hParent) {}
+    std::function<void(CPlainDialog&)> onInit;
+    bool bShown = false;
+
+protected:
+    BOOL OnInitDialog() override
+    {
+        onInit(*this);
+        return TRUE;
+    }
+    bool OnMessage(UINT uMsg, WPARAM wParam, LPARAM, INT_PTR&) override
+    {
+        bShown = bShown || (uMsg == WM_SHOWWINDOW && wParam != 0);
+        return false;
+    }
+};
 
 }  // namespace
 
-TEST(Window, KnowsItsObjectFromCreationAndStopsEveryException)
+TEST(Window, StopsEveryExceptionAndNeverTakesAnotherClasssWindowForOne)
 {
     CProbeWindow window;
-    ASSERT_TRUE(Create(window));
+    ASSERT_TRUE(window.Create());
     const HWND hWnd = window.GetSafeHwnd();
-    EXPECT_EQ(window.hWndSeenAtCreate, hWnd);
     EXPECT_EQ(CWindow::FromHandle(hWnd), &window);
-
-    EXPECT_EQ(SendMessageW(hWnd, WM_APP + 1, 21, 0), 42);
     EXPECT_EQ(SendMessageW(hWnd, WM_APP, 0, 0), 0);
     EXPECT_EQ(window.nCaught, 1);
-
     EXPECT_TRUE(window.DestroyWindow());
-    EXPECT_EQ(window.GetSafeHwnd(), nullptr);
-    EXPECT_EQ(window.nNcDestroyed, 1);
     EXPECT_EQ(CWindow::FromHandle(hWnd), nullptr);
 
-    // A window of another class is never taken for ours, whatever its user
-    // data holds.
+    // Whatever the other window's user data holds.
     HWND hStatic = CreateWindowExW(0, L"Static", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-    ASSERT_NE(hStatic, nullptr);
     SetWindowLongPtrW(hStatic, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&window));
     EXPECT_EQ(CWindow::FromHandle(hStatic), nullptr);
     DestroyWindow(hStatic);
+
+    CProbeWindow throwing;
+    throwing.bThrowAtCreate = true;
+    EXPECT_FALSE(throwing.Create());
+    EXPECT_EQ(throwing.GetSafeHwnd(), nullptr);
+    EXPECT_EQ(throwing.nCaught, 1);
 }
 
-TEST(Window, ACreationThatThrowsFailsTheWindow)
+TEST(Dialog, EndsUnshownWhenEndedInsideInitialisationOnAQuitOrWithoutATemplate)
 {
-    CProbeWindow window;
-    window.bThrowAtCreate = true;
-    EXPECT_FALSE(Create(window));
-    EXPECT_EQ(window.GetSafeHwnd(), nullptr);
-    EXPECT_EQ(window.nCaught, 1);
+    CPlainDialog ended;
+    ended.onInit = [&](CPlainDialog& dlg) { dlg.EndDialog(IDOK); };
+    EXPECT_EQ(ended.DoModal(), IDOK);
+    EXPECT_FALSE(ended.bShown);
+
+    // A quit ends a shown dialog, and reaches the outer loop too. The owner
+    // is disabled only while the dialog runs, and when it cannot.
+    CTestParentWindow owner;
+    CPlainDialog quit(owner.Get());
+    bool bOwnerEnabledDuring = true;
+    quit.onInit = [&](CPlainDialog&) {
+        bOwnerEnabledDuring = IsWindowEnabled(owner.Get()) != FALSE;
+        PostQuitMessage(10);
+    };
+    EXPECT_EQ(quit.DoModal(), IDCANCEL);
+    EXPECT_TRUE(quit.bShown);
+    EXPECT_FALSE(bOwnerEnabledDuring);
+    MSG msg;
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, 10u);
+    EXPECT_TRUE(IsWindowEnabled(owner.Get()));
+    EXPECT_EQ(CPlainDialog(owner.Get(), 4242).DoModal(), -1);
+    EXPECT_TRUE(IsWindowEnabled(owner.Get()));
 }

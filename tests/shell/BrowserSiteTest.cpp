@@ -9,33 +9,84 @@
 #include <vector>
 
 #include "shell/BrowserEvents.h"
-#include "tests/shell/ShellTestSupport.h"
 #include "tests/support/Printers.h"
-#include "tests/support/TestWindow.h"
-#include "tests/support/WindowCapture.h"
 
 namespace {
 
+IDispatch* const kSomeDispatch = reinterpret_cast<IDispatch*>(0x1000);
+
+// Records each event with its text, and answers Cancel and every new window.
 class CRecorder : public CBrowserEvents {
 public:
-    std::vector<CString> navigations;
-    std::vector<CString> statusTexts;
-    int nCommandStates = 0;
-    CString strCancel;
+    std::vector<CString> calls;
 
     void OnBeforeNavigate2(IDispatch*, const CString& strUrl, bool& bCancel) override
     {
-        navigations.push_back(strUrl);
-        bCancel = !strCancel.IsEmpty() && strUrl.Find(strCancel) >= 0;
+        Cancel(L"before " + strUrl, bCancel);
     }
-    void OnNavigateComplete2(IDispatch*, const CString&) override {}
-    void OnDocumentComplete(IDispatch*, const CString&) override {}
-    void OnTitleChange(const CString&) override {}
-    void OnStatusTextChange(const CString& strText) override { statusTexts.push_back(strText); }
-    void OnCommandStateChange(long, bool) override { ++nCommandStates; }
-    void OnNewWindow2(IDispatch**, bool&) override {}
-    void OnNewWindow3(IDispatch**, bool&, DWORD, const CString&, const CString&) override {}
+    void OnNavigateComplete2(IDispatch*, const CString& strUrl) override { calls.push_back(L"complete " + strUrl); }
+    void OnDocumentComplete(IDispatch*, const CString& strUrl) override { calls.push_back(L"document " + strUrl); }
+    void OnTitleChange(const CString& strTitle) override { calls.push_back(L"title " + strTitle); }
+    void OnStatusTextChange(const CString& strText) override { calls.push_back(L"status " + strText); }
+    void OnCommandStateChange(long nCommand, bool bEnable) override
+    {
+        calls.push_back(FormatString(L"command %ld %d", nCommand, bEnable ? 1 : 0));
+    }
+    void OnNewWindow2(IDispatch** ppDisp, bool& bCancel) override
+    {
+        *ppDisp = kSomeDispatch;
+        Cancel(L"new2", bCancel);
+    }
+    void OnNewWindow3(IDispatch** ppDisp, bool& bCancel, DWORD dwFlags, const CString&, const CString& strUrl) override
+    {
+        *ppDisp = kSomeDispatch;
+        Cancel(FormatString(L"new3 %lu %s", dwFlags, strUrl.GetString()), bCancel);
+    }
+
+private:
+    void Cancel(const CString& strCall, bool& bCancel)
+    {
+        calls.push_back(strCall);
+        bCancel = true;
+    }
 };
+
+// An argument: a pointer for VT_BYREF and object types, else a number.
+VARIANT Arg(VARTYPE vt, LONG_PTR value)
+{
+    VARIANT v = {};
+    v.vt = vt;
+    v.llVal = value;
+    return v;
+}
+template <typename T>
+VARIANT Arg(VARTYPE vt, T* p)
+{
+    return Arg(vt, reinterpret_cast<LONG_PTR>(p));
+}
+
+// The event's arguments in declaration order; DISPPARAMS holds them last
+// first.
+HRESULT Fire(CBrowserEvents& handler, DISPID dispid, std::vector<VARIANT> args)
+{
+    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+    DISPPARAMS params = {reversed.empty() ? nullptr : reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+    return DispatchBrowserEvent(dispid, &params, handler);
+}
+
+class BrowserEvents : public ::testing::Test {
+protected:
+    CBstr url{L"http://example.com/"};
+    VARIANT urlVariant = Arg(VT_BSTR, url.get());
+    const VARIANT disp = Arg(VT_DISPATCH, kSomeDispatch);
+    const VARIANT none = {};
+    VARIANT_BOOL cancel = VARIANT_FALSE;
+    CRecorder recorder;
+};
+
+// The control's methods that the site never calls.
+#define NOT_USED(method, ...) \
+    HRESULT STDMETHODCALLTYPE method(__VA_ARGS__) override { return E_NOTIMPL; }
 
 // A control that records what its site does to it, in order, and holds
 // the references a real one holds: the client site and the event sink.
@@ -50,20 +101,32 @@ public:
     CComPtr<IOleClientSite> pSite;
     CComPtr<IUnknown> pSink;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    HRESULT Record(const char* pszCall, HRESULT hr = S_OK)
     {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IOleObject)) {
-            *ppv = static_cast<IOleObject*>(this);
-        } else if (IsEqualIID(riid, IID_IOleInPlaceObject) || IsEqualIID(riid, IID_IOleWindow)) {
-            *ppv = static_cast<IOleInPlaceObject*>(this);
-        } else if (IsEqualIID(riid, IID_IConnectionPointContainer)) {
-            *ppv = static_cast<IConnectionPointContainer*>(this);
-        } else {
-            *ppv = nullptr;
+        calls.push_back(pszCall);
+        return hr;
+    }
+
+    // Hands out one of this object's interfaces, or none.
+    HRESULT Give(void* pInterface, void** ppv)
+    {
+        *ppv = pInterface;
+        if (pInterface == nullptr) {
             return E_NOINTERFACE;
         }
         AddRef();
         return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IOleObject)) {
+            return Give(static_cast<IOleObject*>(this), ppv);
+        }
+        if (IsEqualIID(riid, IID_IOleInPlaceObject) || IsEqualIID(riid, IID_IOleWindow)) {
+            return Give(static_cast<IOleInPlaceObject*>(this), ppv);
+        }
+        const bool bContainer = IsEqualIID(riid, IID_IConnectionPointContainer);
+        return Give(bContainer ? static_cast<IConnectionPointContainer*>(this) : nullptr, ppv);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++nRef); }
     ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--nRef); }
@@ -71,107 +134,132 @@ public:
     // IOleObject
     HRESULT STDMETHODCALLTYPE SetClientSite(IOleClientSite* pClientSite) override
     {
-        calls.push_back(pClientSite != nullptr ? "SetClientSite(site)" : "SetClientSite(null)");
         pSite = CComPtr<IOleClientSite>(pClientSite);
-        return S_OK;
+        return Record(pClientSite != nullptr ? "SetClientSite(site)" : "SetClientSite(null)");
     }
-    HRESULT STDMETHODCALLTYPE GetClientSite(IOleClientSite**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetHostNames(LPCOLESTR, LPCOLESTR) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE Close(DWORD dwSaveOption) override
+    HRESULT STDMETHODCALLTYPE Close(DWORD dwSave) override
     {
-        calls.push_back(dwSaveOption == OLECLOSE_NOSAVE ? "Close(nosave)" : "Close(other)");
-        return S_OK;
+        return Record(dwSave == OLECLOSE_NOSAVE ? "Close(nosave)" : "Close(other)");
     }
-    HRESULT STDMETHODCALLTYPE SetMoniker(DWORD, IMoniker*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE InitFromData(IDataObject*, BOOL, DWORD) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetClipboardData(DWORD, IDataObject**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE DoVerb(LONG iVerb, LPMSG, IOleClientSite*, LONG, HWND, LPCRECT) override
     {
-        calls.push_back(iVerb == OLEIVERB_INPLACEACTIVATE ? "DoVerb(inplace)" : "DoVerb(other)");
-        return hrDoVerb;
+        return Record(iVerb == OLEIVERB_INPLACEACTIVATE ? "DoVerb(inplace)" : "DoVerb(other)", hrDoVerb);
     }
-    HRESULT STDMETHODCALLTYPE EnumVerbs(IEnumOLEVERB**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Update() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE IsUpToDate() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE GetUserClassID(CLSID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetUserType(DWORD, LPOLESTR*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetExtent(DWORD, SIZEL*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetExtent(DWORD, SIZEL*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Advise(IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE EnumAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetMiscStatus(DWORD, DWORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetColorScheme(LOGPALETTE*) override { return E_NOTIMPL; }
+    NOT_USED(GetClientSite, IOleClientSite**) NOT_USED(SetHostNames, LPCOLESTR, LPCOLESTR) NOT_USED(Update)
+    NOT_USED(SetMoniker, DWORD, IMoniker*) NOT_USED(GetMoniker, DWORD, DWORD, IMoniker**) NOT_USED(IsUpToDate)
+    NOT_USED(InitFromData, IDataObject*, BOOL, DWORD) NOT_USED(GetClipboardData, DWORD, IDataObject**)
+    NOT_USED(EnumVerbs, IEnumOLEVERB**) NOT_USED(GetUserClassID, CLSID*) NOT_USED(GetUserType, DWORD, LPOLESTR*)
+    NOT_USED(SetExtent, DWORD, SIZEL*) NOT_USED(GetExtent, DWORD, SIZEL*) NOT_USED(Advise, IAdviseSink*, DWORD*)
+    NOT_USED(EnumAdvise, IEnumSTATDATA**) NOT_USED(GetMiscStatus, DWORD, DWORD*) NOT_USED(SetColorScheme, LOGPALETTE*)
 
     // IOleInPlaceObject
-    HRESULT STDMETHODCALLTYPE GetWindow(HWND* phwnd) override
-    {
-        *phwnd = nullptr;
-        return E_FAIL;
-    }
-    HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE InPlaceDeactivate() override
-    {
-        calls.push_back("InPlaceDeactivate");
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE UIDeactivate() override
-    {
-        calls.push_back("UIDeactivate");
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE SetObjectRects(LPCRECT, LPCRECT) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE ReactivateAndUndo() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE InPlaceDeactivate() override { return Record("InPlaceDeactivate"); }
+    HRESULT STDMETHODCALLTYPE UIDeactivate() override { return Record("UIDeactivate"); }
+    NOT_USED(GetWindow, HWND*) NOT_USED(ContextSensitiveHelp, BOOL) NOT_USED(SetObjectRects, LPCRECT, LPCRECT)
+    NOT_USED(ReactivateAndUndo)
 
-    // IConnectionPointContainer
-    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
+    // IConnectionPointContainer and IConnectionPoint; Unadvise serves
+    // IOleObject's too, which the site never calls.
     HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override
     {
-        if (!IsEqualIID(riid, DIID_DWebBrowserEvents2)) {
-            *ppCP = nullptr;
-            return E_NOINTERFACE;
-        }
-        *ppCP = static_cast<IConnectionPoint*>(this);
-        AddRef();
-        return S_OK;
+        const bool bEvents = IsEqualIID(riid, DIID_DWebBrowserEvents2);
+        return Give(bEvents ? static_cast<IConnectionPoint*>(this) : nullptr, reinterpret_cast<void**>(ppCP));
     }
-
-    // IConnectionPoint; Unadvise serves IOleObject's too, which the site
-    // never calls.
-    HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Advise(IUnknown* pUnkSink, DWORD* pdwCookie) override
     {
-        calls.push_back("Advise");
         pSink = CComPtr<IUnknown>(pUnkSink);
         *pdwCookie = 7;
-        return S_OK;
+        return Record("Advise");
     }
     HRESULT STDMETHODCALLTYPE Unadvise(DWORD dwCookie) override
     {
-        calls.push_back(dwCookie == 7 ? "Unadvise" : "Unadvise(wrong cookie)");
         pSink.reset();
-        return S_OK;
+        return Record(dwCookie == 7 ? "Unadvise" : "Unadvise(wrong cookie)");
     }
-    HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections**) override { return E_NOTIMPL; }
-};
-
-class BrowserSite : public ::testing::Test {
-protected:
-    COleInitializer ole;
-    CTestParentWindow parent{RGB(255, 255, 255), 400, 300};
-    RECT rc = {0, 0, 400, 300};
-    CRecorder recorder;
-    const LONG nSitesBefore = CBrowserSite::LiveCount();
+    NOT_USED(EnumConnectionPoints, IEnumConnectionPoints**) NOT_USED(GetConnectionInterface, IID*)
+    NOT_USED(GetConnectionPointContainer, IConnectionPointContainer**) NOT_USED(EnumConnections, IEnumConnections**)
 };
 
 }  // namespace
 
-TEST_F(BrowserSite, TakesTheControlDownInOrderAndKeepsNoReferenceEitherWay)
+TEST_F(BrowserEvents, DecodesEachHandledEventAndLetsMalformedArgumentsReachNoHandler)
 {
-    CFakeControl control;
+    VARIANT urlRef = Arg(VT_BYREF | VT_VARIANT, &urlVariant);
+    BSTR bstrUrl = url.get();
+    // Each event's own out variables, so that each write is seen.
+    VARIANT_BOOL cancels[3] = {};
+    IDispatch* news[2] = {};
+    const std::pair<DISPID, std::vector<VARIANT>> events[] = {
+        {DISPID_BEFORENAVIGATE2, {disp, urlRef, none, none, none, none, Arg(VT_BYREF | VT_BOOL, &cancels[0])}},
+        {DISPID_NAVIGATECOMPLETE2, {disp, urlRef}},
+        {DISPID_DOCUMENTCOMPLETE, {disp, urlRef}},
+        {DISPID_TITLECHANGE, {urlVariant}},
+        {DISPID_STATUSTEXTCHANGE, {Arg(VT_BYREF | VT_BSTR, &bstrUrl)}},
+        {DISPID_COMMANDSTATECHANGE, {Arg(VT_I4, 2), Arg(VT_BOOL, VARIANT_TRUE)}},
+        {DISPID_NEWWINDOW2, {Arg(VT_BYREF | VT_DISPATCH, &news[0]), Arg(VT_BYREF | VT_BOOL, &cancels[1])}},
+        {DISPID_NEWWINDOW3,
+         {Arg(VT_BYREF | VT_DISPATCH, &news[1]), Arg(VT_BYREF | VT_BOOL, &cancels[2]), Arg(VT_UI4, 6), urlVariant,
+          urlVariant}}};
+    for (const auto& [dispid, args] : events) {
+        EXPECT_EQ(Fire(recorder, dispid, args), S_OK) << dispid;
+    }
+    EXPECT_EQ(recorder.calls, (std::vector<CString>{
+                                  L"before http://example.com/", L"complete http://example.com/",
+                                  L"document http://example.com/", L"title http://example.com/",
+                                  L"status http://example.com/", L"command 2 1", L"new2",
+                                  L"new3 6 http://example.com/"}));
+    // The answers reach the caller's variables.
+    EXPECT_EQ(std::vector<VARIANT_BOOL>(cancels, cancels + 3), std::vector<VARIANT_BOOL>(3, VARIANT_TRUE));
+    EXPECT_EQ(news[0], kSomeDispatch);
+    EXPECT_EQ(news[1], kSomeDispatch);
+
+    recorder.calls.clear();
+    const VARIANT cancelRef = Arg(VT_BYREF | VT_BOOL, &cancel);
+    VARIANT number = Arg(VT_I4, 5);
+    VARIANT twice = Arg(VT_BYREF | VT_VARIANT, &urlVariant);
+    DISPPARAMS noArray = {nullptr, nullptr, 1, 0};
+    const std::pair<DISPID, std::vector<VARIANT>> typeMismatches[] = {
+        // Cancel by value, or by a null reference: nowhere to write.
+        {DISPID_BEFORENAVIGATE2, {disp, urlRef, none, none, none, none, Arg(VT_BOOL, 0)}},
+        {DISPID_BEFORENAVIGATE2, {disp, urlRef, none, none, none, none, Arg(VT_BYREF | VT_BOOL, 0)}},
+        // A number for the URL, and a URL wrapped twice.
+        {DISPID_NAVIGATECOMPLETE2, {disp, Arg(VT_BYREF | VT_VARIANT, &number)}},
+        {DISPID_NAVIGATECOMPLETE2, {disp, Arg(VT_BYREF | VT_VARIANT, &twice)}},
+        // The new window's out parameter by value; a text for a command number.
+        {DISPID_NEWWINDOW2, {disp, cancelRef}},
+        {DISPID_COMMANDSTATECHANGE, {urlVariant, Arg(VT_BOOL, VARIANT_TRUE)}}};
+    for (const auto& [dispid, args] : typeMismatches) {
+        EXPECT_EQ(Fire(recorder, dispid, args), DISP_E_TYPEMISMATCH) << dispid;
+    }
+    // Too few arguments (Cancel would be read past the end), a count
+    // without an array, and no parameters at all.
+    EXPECT_EQ(Fire(recorder, DISPID_BEFORENAVIGATE2, {disp, urlRef}), DISP_E_BADPARAMCOUNT);
+    EXPECT_EQ(DispatchBrowserEvent(DISPID_TITLECHANGE, &noArray, recorder), DISP_E_BADPARAMCOUNT);
+    EXPECT_EQ(DispatchBrowserEvent(DISPID_TITLECHANGE, nullptr, recorder), DISP_E_BADPARAMCOUNT);
+    // Events not handled here, and the control's ambient property queries.
+    EXPECT_EQ(DispatchBrowserEvent(DISPID_DOWNLOADBEGIN, nullptr, recorder), DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(DispatchBrowserEvent(-5501, nullptr, recorder), DISP_E_MEMBERNOTFOUND);
+    EXPECT_TRUE(recorder.calls.empty());
+    EXPECT_EQ(cancel, VARIANT_FALSE);
+}
+
+TEST_F(BrowserEvents, TheSiteTakesTheControlDownInOrderAndKeepsNoReferenceEitherWay)
+{
+    const LONG nSitesBefore = CBrowserSite::LiveCount();
+    const RECT rc = {0, 0, 400, 300};
+    // A control that cannot embed is left with nothing connected.
+    CFakeControl failing;
+    failing.hrDoVerb = E_FAIL;
     CComPtr<CBrowserSite> site;
-    ASSERT_EQ(CBrowserSite::Create(parent.Get(), rc, &recorder, site, &control), S_OK);
+    EXPECT_EQ(CBrowserSite::Create(nullptr, rc, &recorder, site, &failing), E_FAIL);
+    EXPECT_FALSE(site);
+    EXPECT_EQ(failing.calls.back(), "SetClientSite(null)");
+    EXPECT_FALSE(failing.pSite);
+    EXPECT_EQ(failing.nRef, 1);
+    EXPECT_EQ(CBrowserSite::LiveCount(), nSitesBefore);
+
+    CFakeControl control;
+    ASSERT_EQ(CBrowserSite::Create(nullptr, rc, &recorder, site, &control), S_OK);
     EXPECT_EQ(CBrowserSite::LiveCount(), nSitesBefore + 1);
     EXPECT_EQ(control.calls, (std::vector<std::string>{"SetClientSite(site)", "DoVerb(inplace)", "Advise"}));
     EXPECT_EQ(site->GetBrowser(), nullptr);
@@ -179,11 +267,7 @@ TEST_F(BrowserSite, TakesTheControlDownInOrderAndKeepsNoReferenceEitherWay)
     // Events reach the view until Close, and never after.
     CComPtr<IDispatch> pSink;
     ASSERT_EQ(control.pSink->QueryInterface(IID_IDispatch, pSink.put_void()), S_OK);
-    CBstr text(L"Done");
-    VARIANT arg = {};
-    arg.vt = VT_BSTR;
-    arg.bstrVal = text.get();
-    DISPPARAMS params = {&arg, nullptr, 1, 0};
+    DISPPARAMS params = {&urlVariant, nullptr, 1, 0};
     auto fire = [&] {
         return pSink->Invoke(DISPID_STATUSTEXTCHANGE, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
     };
@@ -194,65 +278,12 @@ TEST_F(BrowserSite, TakesTheControlDownInOrderAndKeepsNoReferenceEitherWay)
     EXPECT_EQ(control.calls, (std::vector<std::string>{"InPlaceDeactivate", "UIDeactivate", "Unadvise",
                                                        "Close(nosave)", "SetClientSite(null)"}));
     EXPECT_EQ(fire(), DISP_E_MEMBERNOTFOUND);
-    EXPECT_EQ(recorder.statusTexts, std::vector<CString>{L"Done"});
+    EXPECT_EQ(recorder.calls, std::vector<CString>{L"status http://example.com/"});
     pSink.reset();
     EXPECT_TRUE(site->IsClosed());
     // Every reference the site took on the control is given back ...
     EXPECT_EQ(control.nRef, 1);
     // ... and the control gave back every one it had on the site.
     site.reset();
-    EXPECT_EQ(CBrowserSite::LiveCount(), nSitesBefore);
-
-}
-
-TEST_F(BrowserSite, AControlThatCannotEmbedLeavesNothingConnected)
-{
-    CFakeControl control;
-    control.hrDoVerb = E_FAIL;
-    CComPtr<CBrowserSite> site;
-    EXPECT_EQ(CBrowserSite::Create(parent.Get(), rc, &recorder, site, &control), E_FAIL);
-    EXPECT_FALSE(site);
-    EXPECT_EQ(control.calls.back(), "SetClientSite(null)");
-    EXPECT_FALSE(control.pSite);
-    EXPECT_EQ(control.nRef, 1);
-    EXPECT_EQ(CBrowserSite::LiveCount(), nSitesBefore);
-}
-
-TEST_F(BrowserSite, HostsTheRealControlAndSeesItNavigate)
-{
-    CTempFolder folder;
-    const CTestPage page = WriteTestPage(folder, L"hosted.html");
-    const CTestPage blocked = WriteTestPage(folder, L"blocked.html");
-    recorder.strCancel = L"blocked.html";
-    {
-        CComPtr<CBrowserSite> site;
-        ASSERT_EQ(CBrowserSite::Create(parent.Get(), rc, &recorder, site), S_OK);
-        IWebBrowser2* pBrowser = site->GetBrowser();
-        ASSERT_NE(pBrowser, nullptr);
-        const HWND hControl = site->GetControlWindow();
-        ASSERT_NE(hControl, nullptr);
-        EXPECT_TRUE(IsChild(parent.Get(), hControl));
-
-        CBstr bstrUrl(page.strUrl);
-        CVariant empty;
-        EXPECT_EQ(pBrowser->Navigate(bstrUrl.get(), empty.get(), empty.get(), empty.get(), empty.get()), S_OK);
-        ASSERT_TRUE(PumpMessagesUntil([&] { return !recorder.navigations.empty() && !recorder.statusTexts.empty(); },
-                                      10000));
-        EXPECT_GE(recorder.navigations[0].Find(L"hosted.html"), 0);
-        EXPECT_GT(recorder.nCommandStates, 0);
-
-        // A navigation the site cancels goes nowhere.
-        CBstr bstrBlocked(blocked.strUrl);
-        EXPECT_EQ(pBrowser->Navigate(bstrBlocked.get(), empty.get(), empty.get(), empty.get(), empty.get()), S_OK);
-        ASSERT_TRUE(PumpMessagesUntil([&] { return recorder.navigations.size() == 2; }, 10000));
-        PumpMessagesFor(200);
-        CBstr bstrLocation;
-        ASSERT_EQ(pBrowser->get_LocationURL(bstrLocation.put()), S_OK);
-        EXPECT_GE(CString(bstrLocation.get()).Find(L"hosted.html"), 0);
-
-        site->Close();
-        EXPECT_FALSE(IsWindow(hControl));
-    }
-    // The control let go of the site: nothing keeps the two alive.
     EXPECT_EQ(CBrowserSite::LiveCount(), nSitesBefore);
 }

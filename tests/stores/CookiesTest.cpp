@@ -1,94 +1,68 @@
 // The cookie cleaner against the platform's own cookie jar (Wine's
-// WinINet). The user's cookies are set by another process, as the user's
-// own browser would; the session's cookies are set in this one, as the
-// rendering control would. Only a fresh process can tell whether a cookie
-// really went back to disk.
+// WinINet), for the rules the whole clean-up test does not reach. The
+// user's cookies are set by another process, as the user's own browser
+// would; the session's in this one, as the rendering control would. Only a
+// fresh process can tell whether a cookie really went back to disk.
 #include "stores/Cookies.h"
 
 #include <wininet.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "cleanup/Deleter.h"
-#include "stores/CookieRecord.h"
 #include "stores/CookiesIndexDat.h"
-#include "tests/support/ExternalReaders.h"
 #include "tests/stores/UrlCacheSeed.h"
+#include "tests/support/ExternalReaders.h"
 #include "tests/support/HelperProcess.h"
-#include "tests/support/LogCapture.h"
 #include "tests/support/Printers.h"
 #include "tests/support/TestFiles.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
 constexpr wchar_t kExpiry2030[] = L"; expires=Tue, 01-Jan-2030 00:00:00 GMT";
+constexpr wchar_t kExpired[] = L"; expires=Sat, 01-Jan-2000 00:00:00 GMT";
 
 void SetCookieInAnotherProcess(const CString& strUrl, const CString& strData, DWORD dwFlags = 0)
 {
     CHelperProcess helper;
-    ASSERT_TRUE(helper.Start(FormatString(L"set-cookie \"%s\" \"%s\" %lu", strUrl.GetString(), strData.GetString(),
-                                          dwFlags)));
+    ASSERT_TRUE(helper.Start(FormatString(L"set-cookie \"%s\" \"%s%s\" %lu", strUrl.GetString(), strData.GetString(),
+                                          kExpiry2030, dwFlags)));
     ASSERT_EQ(helper.Stop(), 0) << strUrl.ToUtf8() << " " << strData.ToUtf8();
 }
 
-std::string Field(const std::string& line, int index)
+// What a fresh process sees of the cookie jar, sorted, without the names
+// of the cookie files (the platform picks them afresh whenever it writes a
+// host's cookies): every cookie of the files and what the cookie call
+// hands out.
+std::vector<std::string> CookieJarView()
 {
-    size_t start = 0;
-    for (int i = 0; i < index; ++i) {
-        start = line.find('\t', start);
-        if (start == std::string::npos) {
-            return std::string();
-        }
-        ++start;
+    std::vector<std::string> view;
+    for (const std::string& line : RunTraceAudit(L"cookiefile cookieapi")) {
+        view.push_back(line.rfind("cookiefile\t", 0) == 0 ? line.substr(line.find('\t', 11)) : line);
     }
-    const size_t end = line.find('\t', start);
-    return line.substr(start, end == std::string::npos ? std::string::npos : end - start);
-}
-
-// What a fresh process sees of the cookie jar, without what changes when a
-// cookie is merely written again (the file names the platform picks):
-// every cookie of the files (name, value, host/path, flags, expiry), what
-// the cookie call hands out, the URLs of the cookie entries and the live
-// records of the cookie index.
-std::multiset<std::string> CookieJarView()
-{
-    std::multiset<std::string> view;
-    for (const std::string& line : RunTraceAudit(L"cookiefile cookieapi urlcache indexdat")) {
-        if (line.rfind("cookiefile\t", 0) == 0) {
-            view.insert("file\t" + line.substr(line.find('\t', 11) + 1));
-        } else if (line.rfind("cookieapi\t", 0) == 0) {
-            view.insert(line);
-        } else if (line.rfind("urlcache\tcookie\t", 0) == 0) {
-            view.insert("entry\t" + Field(line, 2));
-        } else if (line.rfind("indexdat\tcookies:index.dat\tURL\t", 0) == 0) {
-            view.insert("record\t" + Field(line, 3));
-        }
-    }
+    std::sort(view.begin(), view.end());
     return view;
 }
 
-size_t CountContaining(const std::multiset<std::string>& view, const std::string& text)
+CString CookiesOfThisProcess(const CString& strUrl)
 {
-    size_t n = 0;
-    for (const std::string& line : view) {
-        n += line.find(text) != std::string::npos ? 1 : 0;
-    }
-    return n;
+    wchar_t text[4096] = {};
+    DWORD size = sizeof(text);
+    return InternetGetCookieW(strUrl, nullptr, text, &size) ? CString(text) : CString();
 }
 
 // Registers a hand-written cookie file with the URL cache, as a cookie
 // entry of the host: the way to seed what this platform's cookie calls
 // cannot make (a secure flag, a protected-mode folder, two entries for
-// one file).
-CString RegisterCookieFile(const CString& strHostPath, const CString& strFile, const std::string& content)
+// one file, a damaged file). Each record expires on 1 January 2030.
+CString RegisterCookieFile(const CString& strHostPath, const CString& strFile, const std::string& records)
 {
-    WriteTestFile(strFile, content);
+    WriteTestFile(strFile, records);
     const FILETIME never = {0, 0};
     const CString url = L"Cookie:user@" + strHostPath;
     EXPECT_TRUE(CommitUrlCacheEntryW(url, strFile, never, never, COOKIE_CACHE_ENTRY, nullptr, 0, L"txt", nullptr))
@@ -96,10 +70,9 @@ CString RegisterCookieFile(const CString& strHostPath, const CString& strFile, c
     return url;
 }
 
-std::string CookieFileRecord(const char* name, const char* value, const std::string& hostPath, unsigned flags)
+std::string CookieFileRecord(const char* name, const char* value, const CString& hostPath, unsigned flags)
 {
-    // 1 January 2030 00:00:00 UTC.
-    return std::string(name) + "\n" + value + "\n" + hostPath + "\n" + std::to_string(flags) +
+    return std::string(name) + "\n" + value + "\n" + hostPath.ToUtf8() + "\n" + std::to_string(flags) +
            "\n2684731392\n31520448\n0\n0\n*\n";
 }
 
@@ -107,9 +80,9 @@ struct CCall {
     CString strUrl;
     CString strText;
     DWORD dwFlags;
+    friend bool operator==(const CCall&, const CCall&) = default;
 };
-std::vector<CCall> g_protectedCalls;
-std::vector<CCall> g_ordinaryCalls;
+std::vector<CCall> g_protectedCalls, g_ordinaryCalls;
 
 HRESULT WINAPI RecordProtectedModeCookie(LPCWSTR url, LPCWSTR name, LPCWSTR data, DWORD flags)
 {
@@ -125,15 +98,14 @@ DWORD WINAPI RecordAndSetCookie(LPCWSTR url, LPCWSTR name, LPCWSTR data, DWORD f
     return InternetSetCookieExW(url, name, data, flags, reserved);
 }
 
-// The cleaner with its cookie-setting functions replaced.
+// The cleaner with its cookie-setting functions replaced: recorded, or
+// missing (the plain call is left).
 class CSeamCookies : public CCookies {
 public:
-    void UseProtectedMode() { pfIESetProtectedModeCookie = &RecordProtectedModeCookie; }
-    void RecordOrdinaryCalls() { pfInternetSetCookieEx = &RecordAndSetCookie; }
-    void UsePlainCallOnly()
+    explicit CSeamCookies(bool bSeams)
     {
-        pfInternetSetCookieEx = nullptr;
-        pfIESetProtectedModeCookie = nullptr;
+        pfIESetProtectedModeCookie = bSeams ? &RecordProtectedModeCookie : nullptr;
+        pfInternetSetCookieEx = bSeams ? &RecordAndSetCookie : nullptr;
     }
 };
 
@@ -145,94 +117,74 @@ protected:
         g_ordinaryCalls.clear();
     }
     CDeleter m_deleter{FALSE, FALSE, FALSE};
+    CString m_tag = UniqueTag();
+    CString m_folder = CCookiesIndexDat::GetCookiesFolder();
 };
 
 }  // namespace
 
-TEST_F(CookiesTest, ASessionLeavesExactlyTheCookiesThatWereThereBefore)
+TEST_F(CookiesTest, HttpOnlyLongAndDomainCookiesAreRemovedAtTheStartAndComeBackAsTheyWere)
 {
-    CTempFolder folder;
-    const CString tag = UniqueTag();
-    const CString shop = L"http://" + tag + L".shop.example/";
-    const CString news = L"http://www." + tag + L".news.example/";
-    SetCookieInAnotherProcess(shop, L"basket=3" + CString(kExpiry2030));
-    SetCookieInAnotherProcess(shop, L"theme=dark" + CString(kExpiry2030));
-    SetCookieInAnotherProcess(shop + L"account/", L"user=ann" + CString(kExpiry2030));
-    SetCookieInAnotherProcess(shop, L"token=abc; HttpOnly" + CString(kExpiry2030), INTERNET_COOKIE_HTTPONLY);
-    SetCookieInAnotherProcess(news, L"region=eu; domain=." + tag + L".news.example" + kExpiry2030);
+    const CString shop = L"http://" + m_tag + L".shop.example/";
+    const CString low = m_folder + L"Low\\" + m_tag + L".txt", stray = m_folder + m_tag + L"-stray.txt";
+    WriteTestFile(low, "kept");
     const CString longValue(L'x', 700);
-    SetCookieInAnotherProcess(shop, L"long=" + longValue + kExpiry2030);
-    const std::multiset<std::string> before = CookieJarView();
-    ASSERT_EQ(CountContaining(before, "\tlong\t" + longValue.ToUtf8()), 1u);
-    ASSERT_EQ(CountContaining(before, "\ttoken\tabc\t"), 1u);
+    SetCookieInAnotherProcess(shop, L"token=abc; HttpOnly", INTERNET_COOKIE_HTTPONLY);
+    SetCookieInAnotherProcess(shop, L"long=" + longValue);
+    SetCookieInAnotherProcess(L"http://www." + m_tag + L".news.example/", L"region=eu; domain=." + m_tag + L".news.example");
+    const std::vector<std::string> before = CookieJarView();
+    ASSERT_EQ(LinesContaining(before, "\tlong\t" + longValue.ToUtf8()).size(), 1u);
+    ASSERT_EQ(LinesContaining(before, "\ttoken\tabc\t").size(), 1u);
+    WriteTestFile(stray, "gone");
 
-    // Start-up: the snapshot, then the removal on the task's own worker.
+    // Start-up: the snapshot, then the removal on the task's own worker,
+    // from the disk and from this process's jar.
     CCookies cookies;
     ASSERT_TRUE(cookies.ReadCookies());
-    const int nSnapshot = cookies.GetSnapshot().GetCount();
-    EXPECT_GE(nSnapshot, 6);
     ASSERT_TRUE(cookies.StartRemoval(&m_deleter));
     cookies.WaitForBackgroundTask();
     ASSERT_TRUE(cookies.GetResult());
-    EXPECT_EQ(CountContaining(CookieJarView(), tag.ToUtf8()), 0u);
-    wchar_t text[4096];
-    DWORD size = sizeof(text);
-    EXPECT_FALSE(InternetGetCookieW(shop, nullptr, text, &size));
+    EXPECT_EQ(LinesContaining(CookieJarView(), m_tag.ToUtf8()).size(), 0u);
+    EXPECT_EQ(CookiesOfThisProcess(shop), L"");
+    EXPECT_TRUE(TestFileExists(low));
+    EXPECT_FALSE(TestFileExists(stray));
+    // The file pass spares the protected-mode folder and the index; a file
+    // it cannot delete fails it and spares the index.
+    EXPECT_TRUE(TestFileExists(CookieStore().strIndex));
+    {
+        WriteTestFile(stray, "held");
+        CHelperProcess holder;
+        ASSERT_TRUE(holder.Start(L"hold-file \"" + stray + L"\" none"));
+        const std::string index = ReadTestFile(CookieStore().strIndex);
+        EXPECT_FALSE(cookies.RunBackgroundTask());
+        EXPECT_EQ(ReadTestFile(CookieStore().strIndex), index);
+    }
 
-    // The session: a new value for an old cookie, a new cookie beside old
-    // ones, a host of its own.
-    const CString sessionHost = L"http://" + tag + L".sessiononly.example/";
-    ASSERT_TRUE(InternetSetCookieW(shop, nullptr, L"basket=99" + CString(kExpiry2030)));
+    // The session overwrites the long cookie and sets one beside it.
+    ASSERT_TRUE(InternetSetCookieW(shop, nullptr, L"long=session" + CString(kExpiry2030)));
     ASSERT_TRUE(InternetSetCookieW(shop, nullptr, L"tracker=session" + CString(kExpiry2030)));
-    ASSERT_TRUE(InternetSetCookieW(sessionHost, nullptr, L"seen=1" + CString(kExpiry2030)));
-    EXPECT_EQ(CountContaining(CookieJarView(), "\ttracker\tsession\t"), 1u);
-
-    // The clean-up, as the manager runs it: removal, then recreation.
-    CLogCapture capture;
-    cookies.SetDeleter(&m_deleter);
     ASSERT_TRUE(cookies.RunBackgroundTask());
+    EXPECT_FALSE(TestFileExists(stray));
     EXPECT_TRUE(cookies.RecreateCookies());
-    EXPECT_EQ(capture.CountMessage(FormatString(L"CCookies::RecreateCookies() going to recreate %d cookies", nSnapshot)),
-              1);
-    EXPECT_TRUE(capture.MessagesContaining(L"Failed to recreate cookie").empty());
-    EXPECT_EQ(cookies.GetSnapshot().GetCount(), nSnapshot);
+    EXPECT_EQ(CookieJarView(), before);
+    const CString mine = CookiesOfThisProcess(shop);
+    EXPECT_EQ(mine.Find(L"tracker"), -1) << mine.ToUtf8();
+    EXPECT_NE(mine.Find(L"long=" + longValue), -1) << mine.ToUtf8();
 
-    const std::multiset<std::string> after = CookieJarView();
-    EXPECT_EQ(after, before);
-    EXPECT_EQ(CountContaining(after, "tracker"), 0u);
-    EXPECT_EQ(CountContaining(after, "sessiononly"), 0u);
-    EXPECT_EQ(CountContaining(after, "\tbasket\t3\t"), 1u);
-    const std::multiset<CString> recovered = ExportIndexLocations(folder, CookieStore().strIndex, L"all");
-    for (const CString& location : recovered) {
-        EXPECT_EQ(location.Find(L"sessiononly"), -1) << location.ToUtf8();
+    for (const wchar_t* name : {L"token", L"long"}) {
+        InternetSetCookieExW(shop, name, kExpired, INTERNET_COOKIE_HTTPONLY, 0);
     }
-
-    // This process's own jar holds no cookie of the session either.
-    size = sizeof(text);
-    ASSERT_TRUE(InternetGetCookieW(shop, nullptr, text, &size));
-    EXPECT_EQ(CString(text).Find(L"tracker"), -1) << CString(text).ToUtf8();
-    EXPECT_NE(CString(text).Find(L"basket=3"), -1) << CString(text).ToUtf8();
-
-    for (const wchar_t* name : {L"basket", L"theme", L"token", L"long"}) {
-        InternetSetCookieExW(shop, name, L"; expires=Sat, 01-Jan-2000 00:00:00 GMT", INTERNET_COOKIE_HTTPONLY, 0);
-    }
-    InternetSetCookieW(shop + L"account/", L"user", L"; expires=Sat, 01-Jan-2000 00:00:00 GMT");
-    InternetSetCookieW(L"http://" + tag + L".news.example/", L"region", L"; expires=Sat, 01-Jan-2000 00:00:00 GMT");
+    InternetSetCookieW(L"http://" + m_tag + L".news.example/", L"region", kExpired);
+    DeleteFileW(low);
 }
 
-TEST_F(CookiesTest, SecureAndProtectedModeCookiesFromHandWrittenFiles)
+TEST_F(CookiesTest, SecureProtectedModeAndDamagedCookiesAreSetAgainEachThroughItsOwnCall)
 {
-    const CString tag = UniqueTag();
-    const CString folder = CCookiesIndexDat::GetCookiesFolder();
-    const CString secureHost = tag + L".secure.example/";
-    const CString lowHost = tag + L".low.example/";
-    RegisterCookieFile(secureHost, folder + tag + L"-secure.txt",
-                       CookieFileRecord("sid", "s3cr3t", secureHost.ToUtf8(), 1));
+    const CString secureHost = m_tag + L".secure.example/", lowHost = m_tag + L".low.example/";
+    RegisterCookieFile(secureHost, m_folder + m_tag + L"-secure.txt", CookieFileRecord("sid", "s3cr3t", secureHost, 1));
     // "low" in other letter case still names the protected-mode folder.
-    RegisterCookieFile(lowHost, folder + L"low\\" + tag + L"-low.txt",
-                       CookieFileRecord("pm", "1", lowHost.ToUtf8(), 0));
-
-    CSeamCookies cookies;
+    RegisterCookieFile(lowHost, m_folder + L"low\\" + m_tag + L"-low.txt", CookieFileRecord("pm", "1", lowHost, 0));
+    CSeamCookies cookies(true);
     ASSERT_TRUE(cookies.ReadCookies());
     const CString secureKey = L"notprotectedmode\nhttps://" + secureHost +
                               L"\nsid=s3cr3t;Expires = Tue, 01-Jan-2030 00-00-00 GMT;Secure\n1";
@@ -242,142 +194,67 @@ TEST_F(CookiesTest, SecureAndProtectedModeCookiesFromHandWrittenFiles)
 
     cookies.SetDeleter(&m_deleter);
     ASSERT_TRUE(cookies.removeCookies());
+    // A protected-mode cookie longer than any fixed buffer reaches its call whole.
+    const CString value(L'v', 1500);
     cookies.GetSnapshot().RemoveAll();
     cookies.GetSnapshot().Add(secureKey);
     cookies.GetSnapshot().Add(lowKey);
-    cookies.UseProtectedMode();
-    cookies.RecordOrdinaryCalls();
+    cookies.GetSnapshot().Add(L"protectedmode\nhttp://" + lowHost + L"\nbig=" + value +
+                              L";Expires = Tue, 01-Jan-2030 00-00-00 GMT\n0");
     EXPECT_TRUE(cookies.RecreateCookies());
-
-    ASSERT_EQ(g_protectedCalls.size(), 1u);
+    const std::set<CString> protectedTexts = {g_protectedCalls.at(0).strText, g_protectedCalls.at(1).strText};
+    EXPECT_EQ(g_protectedCalls.size(), 2u);
     EXPECT_EQ(g_protectedCalls[0].strUrl, L"http://" + lowHost);
-    EXPECT_EQ(g_protectedCalls[0].strText, L"pm=1; expires=Tue, 01-Jan-2030 00:00:00 GMT");
+    EXPECT_EQ(protectedTexts, (std::set<CString>{L"pm=1" + CString(kExpiry2030), L"big=" + value + kExpiry2030}));
     // Before the recreation the removed cookies of the same hosts are ended
     // in this process's jar, then the snapshot's cookie is set.
     ASSERT_EQ(g_ordinaryCalls.size(), 3u);
-    std::set<CString> ended;
-    for (size_t i = 0; i < 2; ++i) {
-        EXPECT_EQ(g_ordinaryCalls[i].strText, L"; expires=Thu, 01-Jan-1970 00:00:01 GMT");
-        ended.insert(g_ordinaryCalls[i].strUrl);
-    }
-    EXPECT_EQ(ended, (std::set<CString>{L"http://" + secureHost, L"http://" + lowHost}));
-    g_ordinaryCalls.erase(g_ordinaryCalls.begin(), g_ordinaryCalls.begin() + 2);
-    EXPECT_EQ(g_ordinaryCalls[0].strUrl, L"https://" + secureHost);
-    EXPECT_EQ(g_ordinaryCalls[0].strText, L"sid=s3cr3t; expires=Tue, 01-Jan-2030 00:00:00 GMT; secure");
-    EXPECT_EQ(g_ordinaryCalls[0].dwFlags, 1u);
+    const CString ended = L"; expires=Thu, 01-Jan-1970 00:00:01 GMT";
+    EXPECT_EQ((std::set<CString>{g_ordinaryCalls[0].strUrl, g_ordinaryCalls[1].strUrl}),
+              (std::set<CString>{L"http://" + secureHost, L"http://" + lowHost}));
+    EXPECT_EQ(g_ordinaryCalls[0].strText + g_ordinaryCalls[1].strText, ended + ended);
+    EXPECT_EQ(g_ordinaryCalls[2],
+              (CCall{L"https://" + secureHost, L"sid=s3cr3t" + CString(kExpiry2030) + L"; secure", 1}));
     // Back on disk with its expiry, as a fresh process reads it.
-    const Lines audit = RunTraceAudit(L"cookiefile");
-    const Lines secure = LinesContaining(audit, "\tsid\ts3cr3t\t" + secureHost.ToUtf8() + "\t");
+    const auto secure = LinesContaining(RunTraceAudit(L"cookiefile"), "\tsid\ts3cr3t\t" + secureHost.ToUtf8() + "\t");
     ASSERT_EQ(secure.size(), 1u);
     EXPECT_NE(secure[0].find("\t2030-01-01T00:00:00.0000000Z"), std::string::npos) << secure[0];
-    InternetSetCookieW(L"https://" + secureHost, L"sid", L"; expires=Sat, 01-Jan-2000 00:00:00 GMT");
+    InternetSetCookieW(L"https://" + secureHost, L"sid", kExpired);
+
+    // Without the cookie-setting functions the plain call sets a
+    // protected-mode cookie in the ordinary store, persistently; a record
+    // mangled in the recovery file is reported, not set.
+    CSeamCookies plain(false);
+    const CString plainHost = m_tag + L".plain.example/";
+    plain.GetSnapshot().Add(L"protectedmode\nhttp://" + plainHost + L"\np=1;Expires = Tue, 01-Jan-2030 00-00-00 GMT\n0");
+    plain.GetSnapshot().Add(L"notprotectedmode\nhttp://" + m_tag + L".bad.example/\nno flags");
+    EXPECT_FALSE(plain.RecreateCookies());
+    EXPECT_EQ(LinesContaining(RunTraceAudit(L"cookiefile"), "\tp\t1\t" + plainHost.ToUtf8() + "\t0\t2030").size(), 1u);
+    InternetSetCookieW(L"http://" + plainHost, L"p", kExpired);
 }
 
-TEST_F(CookiesTest, OneFileIsReadOnceAndIdenticalCookiesMakeOneRecord)
+TEST_F(CookiesTest, OneFileIsReadOnceIdenticalCookiesMakeOneRecordAndACutFileGivesItsWholeRecords)
 {
-    const CString tag = UniqueTag();
-    const CString folder = CCookiesIndexDat::GetCookiesFolder();
-    const std::string hostPath = (tag + L".twice.example/").ToUtf8();
-    const std::string content = CookieFileRecord("a", "1", hostPath, 0);
-    // Two entries naming one file, and a second file with the same cookie.
-    const CString shared = folder + tag + L"-shared.txt";
-    const CString first = RegisterCookieFile(tag + L".twice.example/", shared, content);
-    const CString second = RegisterCookieFile(tag + L".twice.example/x/", shared, content);
-    const CString third = RegisterCookieFile(tag + L".twice.example/y/", folder + tag + L"-copy.txt", content);
-
+    const CString host = m_tag + L".twice.example/", cutHost = m_tag + L".cut.example/";
+    const std::string content = CookieFileRecord("a", "1", host, 0);
+    // Two entries naming one file, a second file with the same cookie, and
+    // a file cut in its second record.
+    const CString shared = m_folder + m_tag + L"-shared.txt";
+    const CString urls[] = {
+        RegisterCookieFile(host, shared, content), RegisterCookieFile(host + L"x/", shared, content),
+        RegisterCookieFile(host + L"y/", m_folder + m_tag + L"-copy.txt", content),
+        RegisterCookieFile(cutHost, m_folder + m_tag + L"-cut.txt",
+                           CookieFileRecord("whole", "1", cutHost, 0) + "part\nvalue\nhost/\n")};
     CCookies cookies;
-    CLogCapture capture;
     ASSERT_TRUE(cookies.ReadCookies());
-    EXPECT_EQ(capture.CountMessage(L"CCookies::ReadCookies reading cookie file " + shared), 1);
-    int n = 0;
+    int nTwice = 0, nCut = 0;
     for (const CString& key : cookies.GetSnapshot()) {
-        n += key.Find(tag) >= 0 ? 1 : 0;
+        nTwice += key.Find(host) >= 0 ? 1 : 0;
+        nCut += key.Find(cutHost) >= 0 ? 1 : 0;
     }
-    EXPECT_EQ(n, 1);
-
-    // A truncated file adds nothing after its last whole record.
-    const CString cut = RegisterCookieFile(tag + L".cut.example/", folder + tag + L"-cut.txt",
-                                           CookieFileRecord("whole", "1", (tag + L".cut.example/").ToUtf8(), 0) +
-                                               "part\nvalue\nhost/\n");
-    ASSERT_TRUE(cookies.ReadCookies());
-    n = 0;
-    for (const CString& key : cookies.GetSnapshot()) {
-        n += key.Find(tag + L".cut") >= 0 ? 1 : 0;
-    }
-    EXPECT_EQ(n, 1);
-    for (const CString& url : {first, second, third, cut}) {
+    EXPECT_EQ(nTwice, 1);
+    EXPECT_EQ(nCut, 1);
+    for (const CString& url : urls) {
         DeleteUrlCacheEntryW(url);
     }
-}
-
-TEST_F(CookiesTest, TheFilePassSparesTheProtectedModeFolderAndTheIndex)
-{
-    const CString tag = UniqueTag();
-    const CString folder = CCookiesIndexDat::GetCookiesFolder();
-    const CString low = folder + L"Low\\" + tag + L".txt";
-    const CString stray = folder + tag + L"-stray.txt";
-    WriteTestFile(low, "kept");
-    WriteTestFile(stray, "gone");
-    CCookies cookies;
-    cookies.SetDeleter(&m_deleter);
-    CLogCapture capture;
-    ASSERT_TRUE(cookies.removeCookies());
-    EXPECT_TRUE(TestFileExists(low));
-    EXPECT_FALSE(TestFileExists(stray));
-    EXPECT_TRUE(TestFileExists(CookieStore().strIndex));
-    EXPECT_GE(capture.CountMessage(L"cookie cleanup ok"), 1);
-    EXPECT_EQ(capture.CountMessage(L"cookie cleanup failed"), 0);
-    DeleteFileW(low);
-
-    // A file that cannot be deleted fails the removal and spares the index.
-    WriteTestFile(stray, "held");
-    CHelperProcess holder;
-    ASSERT_TRUE(holder.Start(L"hold-file \"" + stray + L"\" none"));
-    const std::string index = ReadTestFile(CookieStore().strIndex);
-    CLogCapture failed;
-    EXPECT_FALSE(cookies.removeCookies());
-    EXPECT_EQ(failed.CountMessage(L"cookie cleanup failed"), 1);
-    EXPECT_EQ(ReadTestFile(CookieStore().strIndex), index);
-    holder.Stop();
-    EXPECT_TRUE(cookies.removeCookies());
-    EXPECT_FALSE(TestFileExists(stray));
-}
-
-TEST_F(CookiesTest, RecreationPathsAndTheirLogLines)
-{
-    const CString tag = UniqueTag();
-    CSeamCookies cookies;
-    CLogCapture empty;
-    EXPECT_TRUE(cookies.RecreateCookies());
-    EXPECT_EQ(empty.CountMessage(L"CCookies::RecreateCookies() going to recreate 0 cookies"), 1);
-
-    // A protected-mode cookie longer than any fixed buffer reaches the
-    // protected-mode call whole.
-    const CString value(L'v', 1500);
-    const CString longKey = L"protectedmode\nhttp://" + tag + L".pm.example/\nbig=" + value +
-                            L";Expires = Tue, 01-Jan-2030 00-00-00 GMT\n0";
-    cookies.GetSnapshot().Add(longKey);
-    cookies.UseProtectedMode();
-    CLogCapture capture;
-    EXPECT_TRUE(cookies.RecreateCookies());
-    ASSERT_EQ(g_protectedCalls.size(), 1u);
-    EXPECT_EQ(g_protectedCalls[0].strText, L"big=" + value + L"; expires=Tue, 01-Jan-2030 00:00:00 GMT");
-    EXPECT_EQ(capture.CountMessage(L"CCookies::RecreateCookies() going to recreate cookie: protMode = protectedmode"), 1);
-    EXPECT_EQ(capture.CountMessage(L"CCookies::RecreateCookies() pfIESetProtectedModeCookie creation result = 1"), 1);
-
-    // Without the cookie-setting functions the plain call sets it, in the
-    // ordinary store, persistently.
-    cookies.GetSnapshot().RemoveAll();
-    const CString plainKey = L"protectedmode\nhttp://" + tag + L".plain.example/\np=1;Expires = Tue, 01-Jan-2030 00-00-00 GMT\n0";
-    cookies.GetSnapshot().Add(plainKey);
-    // A record mangled in the recovery file is reported, not set.
-    cookies.GetSnapshot().Add(L"notprotectedmode\nhttp://" + tag + L".bad.example/\nno flags");
-    cookies.UsePlainCallOnly();
-    CLogCapture plain;
-    EXPECT_FALSE(cookies.RecreateCookies());
-    EXPECT_TRUE(plain.MessagesContaining(L"going to recreate protectedmode cookie").empty());
-    EXPECT_EQ(plain.MessagesContaining(L"Failed to recreate cookie: the record is not readable").size(), 1u);
-    EXPECT_EQ(LinesContaining(RunTraceAudit(L"cookiefile"), "\tp\t1\t" + (tag + L".plain.example/").ToUtf8() + "\t0\t2030").size(),
-              1u);
-    InternetSetCookieW(L"http://" + tag + L".plain.example/", L"p", L"; expires=Sat, 01-Jan-2000 00:00:00 GMT");
 }

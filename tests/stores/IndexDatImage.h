@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "framework/String.h"
 
 // An index.dat store built byte by byte, for the cases the platform never
@@ -17,42 +15,31 @@ class CIndexDatImage {
 public:
     static constexpr DWORD kRecordArea = 0x4000;
 
-    // A header naming the directories, with the first hash table at
-    // 0x4000, and a one-block "HASH" record there.
+    // A header naming the directories, with the first hash table (one
+    // block) at 0x4000.
     explicit CIndexDatImage(const std::vector<std::string>& directories = {});
-
-    // Appends a "URL " or "LEAK" record on the next block and returns its
-    // offset. An empty file name leaves the name offset at 0.
-    DWORD AddUrl(const char* pszType, DWORD dwBlocks, uint64_t ullLastAccess, BYTE directory,
-                 const std::string& url, const std::string& fileName = std::string());
     // Appends a record of any type word with its block count and first
-    // body word; the rest of its blocks is filled with the byte given.
+    // body word on the next block; the rest is filled with the byte given.
     DWORD AddRecord(const char* pszType, DWORD dwBlocks, DWORD dwFirstWord, char fill = '\x5A');
-    // Appends blocks of raw bytes (a free or foreign area).
+    // A "URL " or "LEAK" record; an empty file name leaves the name offset 0.
+    DWORD AddUrl(const char* pszType, DWORD dwBlocks, uint64_t ullLastAccess, BYTE directory, const std::string& url,
+                 const std::string& fileName = std::string());
     DWORD AddBlocks(DWORD dwBlocks, char fill);
-
     // Sets or clears the allocation bitmap's bits of dwBlocks blocks from
     // the one at dwOffset, as the URL cache does when it allocates or frees.
     void MarkBlocks(DWORD dwOffset, DWORD dwBlocks, bool bAllocated = true);
-
     void Put32(DWORD dwOffset, DWORD dwValue);
-    void Put8(DWORD dwOffset, BYTE value);
-    void PutBytes(DWORD dwOffset, const std::string& bytes);
+    void PutBytes(DWORD dwOffset, const std::string& bytes) { m_bytes.replace(dwOffset, bytes.size(), bytes); }
     void Truncate(size_t length) { m_bytes.resize(length); }
-
     const std::string& Bytes() const { return m_bytes; }
     DWORD Length() const { return static_cast<DWORD>(m_bytes.size()); }
     void WriteTo(const CString& strPath) const;
 
 private:
-    DWORD Append(DWORD dwBlocks, char fill);
-
     std::string m_bytes;
 };
 
-// Two store images compared; a failure names the first differing byte
-// rather than printing 16 KiB of header.
-::testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected);
-
-// The FILETIME of a CTime as a 64-bit count, as records store it.
+// The bytes with a range zeroed.
+std::string Zeroed(std::string bytes, size_t offset, size_t count);
+// A Unix time as the FILETIME count that records store.
 uint64_t FileTimeOf(int64_t unixSeconds);

@@ -7,57 +7,23 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <map>
 #include <set>
 
 #include "framework/Handles.h"
 #include "stores/CookiesIndexDat.h"
 #include "stores/TempInternetFilesIndexDat.h"
-#include "tests/support/LogCapture.h"
-#include "tests/support/ExternalReaders.h"
 #include "tests/stores/RecordingParser.h"
 #include "tests/stores/UrlCacheSeed.h"
+#include "tests/support/ExternalReaders.h"
 #include "tests/support/HelperProcess.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/Printers.h"
 #include "tests/support/TestFiles.h"
 
 namespace {
 
-constexpr DWORD kUrl = 0x204C5255;
-constexpr DWORD kLeak = 0x4B41454C;
-
-struct CSeenInStore {
-    CSeenRecord record;
-    CString strFullPath;  // the store's folder joined to the local path
-    bool bAllocated = false;
-};
-
-// Wine keeps a bitmap of allocated 128-byte blocks at 0x250, counted from
-// 0x4000; its own deletion clears a record's bits and leaves the record.
-bool IsAllocated(const std::string& file, DWORD dwOffset)
-{
-    const DWORD block = (dwOffset - 0x4000) / 128;
-    const size_t at = 0x250 + block / 8;
-    return dwOffset >= 0x4000 && at < file.size() && (static_cast<BYTE>(file[at]) >> (block % 8) & 1) != 0;
-}
-
-// All three stores, scanned without a change; by URL.
-std::multimap<CString, CSeenInStore> ScanAllStores()
-{
-    std::multimap<CString, CSeenInStore> seen;
-    for (const CStoreFile& store : {CacheStore(), CookieStore(), HistoryStore()}) {
-        const std::string before = ReadTestFile(store.strIndex);
-        const CScanOutcome scan = ScanFile(store.strIndex, FALSE);
-        EXPECT_TRUE(scan.bResult);
-        EXPECT_EQ(ReadTestFile(store.strIndex), before) << store.strIndex.ToUtf8();
-        for (const CSeenRecord& r : scan.seen) {
-            const CString full = r.strPath.IsEmpty() ? CString() : store.strFolder + L"\\" + r.strPath;
-            seen.insert({r.strUrl, {r, full, IsAllocated(before, r.dwOffset)}});
-        }
-    }
-    return seen;
-}
+constexpr DWORD kUrl = 0x204C5255, kLeak = 0x4B41454C;
 
 // URL -> local file, as a fresh process's WinINet enumerates them.
 std::map<CString, CString> ListFromFreshProcess(const CTempFolder& folder)
@@ -100,13 +66,19 @@ bool CacheHolds(const CString& strUrl)
     return GetUrlCacheEntryInfoW(strUrl, reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(info.data()), &size) != FALSE;
 }
 
+bool Contains(const CString& strIndex, const CString& strText)
+{
+    return ReadTestFile(strIndex).find(strText.ToAnsi()) != std::string::npos;
+}
+
 }  // namespace
 
-TEST(IndexDatPlatform, TheScanSeesWhatTheUrlCacheHolds)
+TEST(IndexDatPlatform, TheScanSeesWhatTheUrlCacheHoldsAndTheCacheSurvivesInPlaceErasure)
 {
+    CTempFolder folder;
     const CString tag = UniqueTag();
     std::vector<CString> seeded;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 6; ++i) {
         seeded.push_back(FormatString(L"http://%s.cache.example/page%d.html?q=%d", tag.GetString(), i, i));
         ASSERT_FALSE(AddCacheEntry(seeded.back()).IsEmpty());
     }
@@ -129,95 +101,72 @@ TEST(IndexDatPlatform, TheScanSeesWhatTheUrlCacheHolds)
     }
     ASSERT_TRUE(DeleteUrlCacheEntryW(deleted));
 
-    const std::vector<CUrlCacheEntry> listed = EnumerateUrlCache();
-    const std::multimap<CString, CSeenInStore> seen = ScanAllStores();
+    // All three stores scanned without a change, by URL: the local path
+    // joined to the store's folder, and whether the bitmap marks it live.
+    std::multimap<CString, std::tuple<CSeenRecord, CString, bool>> seen;
+    for (const CStoreFile& store : {CacheStore(), CookieStore(), HistoryStore()}) {
+        const std::string before = ReadTestFile(store.strIndex);
+        std::vector<bool> allocated;
+        const CScanOutcome scan = ScanFile(store.strIndex, FALSE, [&](CRecordingParser& parser, const CSeenRecord& r) {
+            allocated.push_back(parser.Allocated(r.dwOffset));
+            return TRUE;
+        });
+        EXPECT_TRUE(scan.bResult);
+        EXPECT_EQ(ReadTestFile(store.strIndex), before) << store.strIndex.ToUtf8();
+        for (size_t i = 0; i < scan.seen.size(); ++i) {
+            const CSeenRecord& r = scan.seen[i];
+            const CString full = r.strPath.IsEmpty() ? CString() : store.strFolder + L"\\" + r.strPath;
+            seen.insert({r.strUrl, {r, full, allocated[i]}});
+        }
+    }
     // Every entry the cache lists is one live "URL " record with its local
     // file and last access time...
-    std::set<CString> listedUrls;
-    for (const CUrlCacheEntry& entry : listed) {
-        listedUrls.insert(entry.strUrl);
-        std::vector<CSeenInStore> live;
-        const auto range = seen.equal_range(entry.strUrl);
-        for (auto it = range.first; it != range.second; ++it) {
-            if (it->second.bAllocated) {
-                live.push_back(it->second);
+    std::set<CString> listed;
+    for (const CUrlCacheEntry& entry : EnumerateUrlCache()) {
+        listed.insert(entry.strUrl);
+        std::vector<CSeenRecord> live;
+        for (auto [it, end] = seen.equal_range(entry.strUrl); it != end; ++it) {
+            if (std::get<2>(it->second)) {
+                live.push_back(std::get<0>(it->second));
+                EXPECT_EQ(std::get<1>(it->second), entry.strLocalFile) << entry.strUrl.ToUtf8();
             }
         }
         ASSERT_EQ(live.size(), 1u) << entry.strUrl.ToUtf8();
-        EXPECT_EQ(live[0].record.dwType, kUrl) << entry.strUrl.ToUtf8();
-        EXPECT_EQ(live[0].strFullPath, entry.strLocalFile) << entry.strUrl.ToUtf8();
-        EXPECT_EQ(live[0].record.time, CTime::FromFileTimeViaLocal(entry.lastAccess)) << entry.strUrl.ToUtf8();
+        EXPECT_EQ(live[0].dwType, kUrl) << entry.strUrl.ToUtf8();
+        EXPECT_EQ(live[0].time, CTime::FromFileTimeViaLocal(entry.lastAccess)) << entry.strUrl.ToUtf8();
     }
     // ... and nothing else is seen but "LEAK" records and the records the
     // cache deleted, which stay readable in free blocks.
     for (const auto& [url, s] : seen) {
-        EXPECT_TRUE(listedUrls.count(url) > 0 || !s.bAllocated || s.record.dwType == kLeak) << url.ToUtf8();
+        EXPECT_TRUE(listed.count(url) > 0 || !std::get<2>(s) || std::get<0>(s).dwType == kLeak) << url.ToUtf8();
     }
-    for (const CString& url : seeded) {
-        EXPECT_EQ(listedUrls.count(url), 1u) << url.ToUtf8();
-    }
-    EXPECT_EQ(std::count_if(listed.begin(), listed.end(),
-                            [&](const CUrlCacheEntry& e) {
-                                return e.strUrl.Left(7) == L"Cookie:" && e.strUrl.Find(tag) > 0 &&
-                                       e.strLocalFile.Find(CookieStore().strFolder) == 0;
-                            }),
-              2);
     ASSERT_EQ(seen.count(deleted), 1u);
-    EXPECT_FALSE(seen.find(deleted)->second.bAllocated);
+    EXPECT_FALSE(std::get<2>(seen.find(deleted)->second));
     ASSERT_EQ(seen.count(leaked), 1u);
-    EXPECT_EQ(seen.find(leaked)->second.record.dwType, kLeak);
-    EXPECT_EQ(seen.find(leaked)->second.strFullPath, leakedFile);
-}
+    EXPECT_EQ(std::get<0>(seen.find(leaked)->second).dwType, kLeak);
+    EXPECT_EQ(std::get<1>(seen.find(leaked)->second), leakedFile);
 
-TEST(IndexDatPlatform, TheUrlCacheSurvivesInPlaceErasure)
-{
-    CTempFolder folder;
-    const CString tag = UniqueTag();
-    std::vector<CString> urls;
-    std::set<CString> erase;
-    for (int i = 0; i < 6; ++i) {
-        urls.push_back(FormatString(L"http://%s.survive.example/%d.html", tag.GetString(), i));
-        ASSERT_FALSE(AddCacheEntry(urls.back()).IsEmpty());
-        if (i % 2 == 0) {
-            erase.insert(urls.back());
-        }
-    }
+    // Erasing every other page in place changes only those records.
     const std::map<CString, CString> before = ListFromFreshProcess(folder);
-    for (const CString& url : urls) {
-        ASSERT_EQ(before.count(url), 1u) << url.ToUtf8();
-    }
-
+    const std::set<CString> erase = {seeded[0], seeded[2], seeded[4]};
     const CString index = CacheStore().strIndex;
     std::string expected = ReadTestFile(index);
-    const CScanOutcome scan = ScanFile(index, FALSE, [&](CRecordingParser& parser, const CSeenRecord& r) {
-        if (erase.count(r.strUrl) > 0) {
-            parser.RemoveEntry(r.dwOffset, r.dwSize);
-        }
-        return TRUE;
-    });
-    ASSERT_TRUE(scan.bResult);
-    int erased = 0;
-    for (const CSeenRecord& r : scan.seen) {
-        if (erase.count(r.strUrl) > 0) {
-            expected.replace(r.dwOffset, r.dwSize, r.dwSize, '\0');
-            ++erased;
-        }
-    }
-    EXPECT_EQ(erased, 3);
-    const std::string after = ReadTestFile(index);
-    EXPECT_EQ(after, expected);  // only those records changed, the length stayed
-    for (const CString& url : urls) {
-        EXPECT_EQ(after.find(url.ToAnsi()) == std::string::npos, erase.count(url) > 0) << url.ToUtf8();
-    }
-
+    ASSERT_TRUE(ScanFile(index, FALSE, [&](CRecordingParser& parser, const CSeenRecord& r) {
+                    if (erase.count(r.strUrl) > 0) {
+                        parser.RemoveEntry(r.dwOffset, r.dwSize);
+                        expected.replace(r.dwOffset, r.dwSize, r.dwSize, '\0');
+                    }
+                    return TRUE;
+                }).bResult);
+    EXPECT_TRUE(ReadTestFile(index) == expected);
     // A fresh process lists exactly the others; so does the independent
     // reader, which cannot recover what was erased either.
     std::map<CString, CString> survivors = before;
+    std::multiset<CString> cacheSurvivors;
     for (const CString& url : erase) {
-        survivors.erase(url);
+        ASSERT_EQ(survivors.erase(url), 1u) << url.ToUtf8();
     }
     EXPECT_EQ(ListFromFreshProcess(folder), survivors);
-    std::multiset<CString> cacheSurvivors;
     for (const auto& [url, file] : survivors) {
         if (url.Left(7) != L"Cookie:" && url.Left(8) != L"Visited:") {
             cacheSurvivors.insert(url);
@@ -228,15 +177,11 @@ TEST(IndexDatPlatform, TheUrlCacheSurvivesInPlaceErasure)
     for (const CString& url : erase) {
         EXPECT_EQ(recovered.count(url), 0u) << url.ToUtf8();
     }
-
     // The cache still takes new entries and finds them, here and in a
     // fresh process.
-    const CString added = L"http://" + tag + L".survive.example/new.html";
-    ASSERT_FALSE(AddCacheEntry(added).IsEmpty());
-    std::vector<BYTE> info(65536);
-    DWORD size = static_cast<DWORD>(info.size());
-    EXPECT_TRUE(GetUrlCacheEntryInfoW(added, reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(info.data()), &size));
-    survivors[added] = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(info.data())->lpszLocalFileName;
+    const CString added = L"http://" + tag + L".cache.example/new.html";
+    survivors[added] = AddCacheEntry(added);
+    EXPECT_TRUE(CacheHolds(added));
     EXPECT_EQ(ListFromFreshProcess(folder), survivors);
 }
 
@@ -258,31 +203,19 @@ TEST(IndexDatPlatform, IndexStepsAskTheCacheOnlyAboutEntriesItStillHoldsAndKeepA
         << GetLastError();
     ASSERT_TRUE(DeleteFileW(lockedFile));
 
-    CLogCapture log;
-    {
-        CAskingIndex<CTempInternetFilesIndexDat> index;
-        EXPECT_TRUE(index.RemoveEntries(threshold));
-        EXPECT_EQ(index.m_asked, (std::multiset<CString>{gone, locked}));
+    const CString index = CacheStore().strIndex;
+    for (const bool bLocked : {true, false}) {
+        CAskingIndex<CTempInternetFilesIndexDat> step;
+        EXPECT_TRUE(step.RemoveEntries(threshold));
+        EXPECT_EQ(step.m_asked, bLocked ? std::multiset<CString>({gone, locked}) : std::multiset<CString>());
+        EXPECT_FALSE(Contains(index, gone));
+        EXPECT_FALSE(Contains(index, freed));
+        EXPECT_EQ(Contains(index, locked), bLocked);
+        EXPECT_FALSE(CacheHolds(gone));
+        // Unlocked, the entry the cache was asked to delete goes.
+        EXPECT_EQ(CacheHolds(locked), bLocked);
+        EXPECT_EQ(UnlockUrlCacheEntryFileW(locked, 0), bLocked ? TRUE : FALSE);
     }
-    EXPECT_TRUE(log.HasMessage(L"CIndexDatParser::EraseRecord: the URL cache still holds " + locked +
-                               L"; its record is kept"));
-    std::string bytes = ReadTestFile(CacheStore().strIndex);
-    EXPECT_EQ(bytes.find(gone.ToAnsi()), std::string::npos);
-    EXPECT_EQ(bytes.find(freed.ToAnsi()), std::string::npos);
-    EXPECT_NE(bytes.find(locked.ToAnsi()), std::string::npos);
-    EXPECT_FALSE(CacheHolds(gone));
-    EXPECT_TRUE(CacheHolds(locked));
-
-    // Unlocked, the entry the cache was asked to delete goes.
-    EXPECT_TRUE(UnlockUrlCacheEntryFileW(locked, 0)) << GetLastError();
-    EXPECT_FALSE(CacheHolds(locked));
-    {
-        CAskingIndex<CTempInternetFilesIndexDat> index;
-        EXPECT_TRUE(index.RemoveEntries(threshold));
-        EXPECT_TRUE(index.m_asked.empty());
-    }
-    bytes = ReadTestFile(CacheStore().strIndex);
-    EXPECT_EQ(bytes.find(locked.ToAnsi()), std::string::npos);
     // Every one of them can be cached, found and deleted again.
     for (const CString& u : {gone, freed, locked}) {
         ASSERT_FALSE(AddCacheEntry(u).IsEmpty());
@@ -297,23 +230,17 @@ TEST(IndexDatPlatform, IndexStepsAskTheCacheOnlyAboutEntriesItStillHoldsAndKeepA
     ASSERT_TRUE(AddCookie(L"http://" + tag + L".held.example/", L"h", L"1"));
     std::multiset<CString> live;
     for (const CUrlCacheEntry& e : EnumerateUrlCache()) {
-        if ((e.dwType & COOKIE_CACHE_ENTRY) == 0) {
-            continue;
-        }
-        if (e.strUrl.Find(tag + L".walked") >= 0) {
+        if ((e.dwType & COOKIE_CACHE_ENTRY) != 0 && e.strUrl.Find(tag + L".walked") >= 0) {
             ASSERT_TRUE(DeleteUrlCacheEntryW(e.strUrl));
-        } else {
+        } else if ((e.dwType & COOKIE_CACHE_ENTRY) != 0) {
             live.insert(e.strUrl);
         }
     }
-    {
-        CAskingIndex<CCookiesIndexDat> index;
-        EXPECT_TRUE(index.RemoveEntries());
-        EXPECT_EQ(index.m_asked, live);
-    }
-    bytes = ReadTestFile(CookieStore().strIndex);
-    EXPECT_EQ(bytes.find((tag + L".walked").ToAnsi()), std::string::npos);
-    EXPECT_EQ(bytes.find((tag + L".held").ToAnsi()), std::string::npos);
+    CAskingIndex<CCookiesIndexDat> step;
+    EXPECT_TRUE(step.RemoveEntries());
+    EXPECT_EQ(step.m_asked, live);
+    EXPECT_FALSE(Contains(CookieStore().strIndex, tag + L".walked"));
+    EXPECT_FALSE(Contains(CookieStore().strIndex, tag + L".held"));
     for (const CUrlCacheEntry& e : EnumerateUrlCache()) {
         EXPECT_EQ(e.dwType & COOKIE_CACHE_ENTRY, 0u) << e.strUrl.ToUtf8();
     }

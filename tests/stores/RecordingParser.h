@@ -32,7 +32,6 @@ public:
     {
     }
     static BOOL EraseAll(CRecordingParser& parser, const CSeenRecord& r);
-
     bool Allocated(DWORD dwOffset) const { return IsBlockAllocated(dwOffset); }
     BOOL Erase(const CSeenRecord& r) { return EraseRecord(r.dwType, r.dwOffset, r.dwSize, r.strUrl); }
 

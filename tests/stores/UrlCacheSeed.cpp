@@ -9,37 +9,34 @@
 
 namespace {
 
-CString SpecialFolder(int csidl)
+CStoreFile Store(int csidl, const wchar_t* pszBelow)
 {
     wchar_t path[MAX_PATH] = {};
     if (FAILED(SHGetFolderPathW(nullptr, csidl | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, path))) {
-        return CString();
+        return {};
     }
-    return path;
-}
-
-CStoreFile Store(const CString& strFolder)
-{
-    return {strFolder, strFolder + L"\\index.dat"};
+    const CString folder = CString(path) + pszBelow;
+    return {folder, folder + L"\\index.dat"};
 }
 
 std::atomic<unsigned> g_tagCounter{0};
+const FILETIME kNever = {0, 0};
 
 }  // namespace
 
 CStoreFile CacheStore()
 {
-    return Store(SpecialFolder(CSIDL_INTERNET_CACHE) + L"\\Content.IE5");
+    return Store(CSIDL_INTERNET_CACHE, L"\\Content.IE5");
 }
 
 CStoreFile CookieStore()
 {
-    return Store(SpecialFolder(CSIDL_COOKIES));
+    return Store(CSIDL_COOKIES, L"");
 }
 
 CStoreFile HistoryStore()
 {
-    return Store(SpecialFolder(CSIDL_HISTORY) + L"\\History.IE5");
+    return Store(CSIDL_HISTORY, L"\\History.IE5");
 }
 
 CString UniqueTag()
@@ -62,11 +59,9 @@ CString AddCacheEntry(const CString& strUrl, const char* pszContent)
             return CString();
         }
     }
-    const FILETIME never = {0, 0};
-    if (!CommitUrlCacheEntryW(strUrl, file, never, never, NORMAL_CACHE_ENTRY, nullptr, 0, nullptr, nullptr)) {
-        return CString();
-    }
-    return file;
+    const bool bCommitted =
+        CommitUrlCacheEntryW(strUrl, file, kNever, kNever, NORMAL_CACHE_ENTRY, nullptr, 0, nullptr, nullptr) != FALSE;
+    return bCommitted ? CString(file) : CString();
 }
 
 bool AddCookie(const CString& strUrl, const CString& strName, const CString& strValue)
@@ -76,8 +71,7 @@ bool AddCookie(const CString& strUrl, const CString& strName, const CString& str
 
 bool AddHistoryEntry(const CString& strUrl)
 {
-    const FILETIME never = {0, 0};
-    return CommitUrlCacheEntryW(L"Visited: user@" + strUrl, nullptr, never, never,
+    return CommitUrlCacheEntryW(L"Visited: user@" + strUrl, nullptr, kNever, kNever,
                                 URLHISTORY_CACHE_ENTRY | NORMAL_CACHE_ENTRY, nullptr, 0, nullptr, nullptr) != FALSE;
 }
 
@@ -88,12 +82,9 @@ std::vector<CUrlCacheEntry> EnumerateUrlCache()
     auto* e = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(buffer.data());
     DWORD size = static_cast<DWORD>(buffer.size());
     HANDLE find = FindFirstUrlCacheEntryW(nullptr, e, &size);
-    while (find != nullptr) {
+    for (BOOL bMore = find != nullptr; bMore; bMore = FindNextUrlCacheEntryW(find, e, &size)) {
         entries.push_back({e->lpszSourceUrlName, e->lpszLocalFileName, e->CacheEntryType, e->LastAccessTime});
         size = static_cast<DWORD>(buffer.size());
-        if (!FindNextUrlCacheEntryW(find, e, &size)) {
-            break;
-        }
     }
     if (find != nullptr) {
         FindCloseUrlCache(find);
