@@ -133,7 +133,7 @@ TEST(IndexDatPlatform, TheScanSeesWhatTheUrlCacheHoldsAndTheCacheSurvivesInPlace
         }
         ASSERT_EQ(live.size(), 1u) << entry.strUrl.ToUtf8();
         EXPECT_EQ(live[0].dwType, kUrl) << entry.strUrl.ToUtf8();
-        EXPECT_EQ(live[0].time, CTime::FromFileTimeViaLocal(entry.lastAccess)) << entry.strUrl.ToUtf8();
+        EXPECT_EQ(live[0].time, CFileTime(entry.lastAccess)) << entry.strUrl.ToUtf8();
     }
     // ... and nothing else is seen but "LEAK" records and the records the
     // cache deleted, which stay readable in free blocks.
@@ -188,7 +188,7 @@ TEST(IndexDatPlatform, TheScanSeesWhatTheUrlCacheHoldsAndTheCacheSurvivesInPlace
 TEST(IndexDatPlatform, IndexStepsAskTheCacheOnlyAboutEntriesItStillHoldsAndKeepALockedOne)
 {
     const CString tag = UniqueTag();
-    const CTime threshold = CTime::GetCurrentTime();
+    const CFileTime threshold = CFileTime::GetCurrentTime();
     auto url = [&](const wchar_t* name) { return L"http://" + tag + L".ask.example/" + name; };
     // An entry whose file is gone, one the cache has deleted, and one held
     // locked (as a reader of its file would) whose file is gone too.

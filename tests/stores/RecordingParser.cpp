@@ -3,7 +3,7 @@
 #include "tests/support/Printers.h"
 
 BOOL CRecordingParser::ProcessEntry(DWORD dwType, DWORD dwOffset, DWORD dwSize, CString strUrl,
-                                    CString strLocalPath, CTime timeLastAccess)
+                                    CString strLocalPath, CFileTime timeLastAccess)
 {
     m_seen.push_back({dwType, dwOffset, dwSize, std::move(strUrl), std::move(strLocalPath), timeLastAccess});
     return m_decide ? m_decide(*this, m_seen.back()) : TRUE;
@@ -39,5 +39,5 @@ void PrintTo(const CSeenRecord& r, std::ostream* os)
     ::PrintTo(r.strUrl, os);
     *os << " ";
     ::PrintTo(r.strPath, os);
-    *os << " " << r.time.GetTime() << "}";
+    *os << " " << r.time.GetTicks() << "}";
 }
