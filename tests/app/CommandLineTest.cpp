@@ -1,6 +1,3 @@
-// The command line as the system splits it: which argument is the URL,
-// where "--register" counts, how the clean-up switches are found, and what
-// odd or hostile text does.
 #include "app/CommandLine.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +13,6 @@ TEST(CommandLine, UrlRegisterAndSwitchesFromOddLines)
         const wchar_t* pszUrl;
         bool bRegister;
     } cases[] = {
-        {L"nulvane.exe", L"", false},
         {L"nulvane.exe -x /y http://a.example/ http://b.example/", L"http://a.example/", false},
         // The program's own name is never the URL, even without a path.
         {L"http://self.example/ -x", L"", false},
@@ -56,8 +52,7 @@ TEST(CommandLine, HostileTextsSplitWithoutHarm)
     EXPECT_EQ(many.GetArguments().size(), 20001u);
     EXPECT_EQ(many.GetUrl(), L"http://last.example/");
 
-    // Random quotes, backslashes, blanks and switch characters: whatever
-    // comes out, the URL is one of the arguments and no switch.
+    // Random quotes, backslashes, blanks, switch characters: the URL is an argument, no switch.
     std::mt19937 random(9);
     const wchar_t alphabet[] = L"\"\\ \t-/ab:";
     for (int n = 0; n < 2000; ++n) {

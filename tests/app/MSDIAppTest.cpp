@@ -1,14 +1,9 @@
-// The session clean-up's modes, driven on this thread as the application
-// thread. A recorded task stands in for the cleaners (whose own runs are
-// tested with the stores); the named mutexes, the recovery file, the
-// progress dialog and the message boxes are the real ones. The processes of
-// StartupTest.cpp run the same modes whole.
+// The clean-up modes on this thread, a recorded task as the cleaners (StartupTest.cpp runs them whole).
 #include "app/MSDIApp.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <functional>
 
 #include "app/RecoveryFile.h"
 #include "cleanup/CleanupManager.h"
@@ -25,7 +20,7 @@ bool MutexExists(const wchar_t* pszName)
     return CHandle(OpenMutexW(SYNCHRONIZE, FALSE, pszName)).valid();
 }
 
-// The exit code of a posted quit message, taken off the queue; -1 when none.
+// A posted quit message's exit code, taken off the queue; -1 when none.
 int TakeQuitCode()
 {
     MSG msg;
@@ -39,11 +34,11 @@ public:
     {
         bCleanupMutexSeen = MutexExists(CMSDIApp::kCleanupMutexName);
         dwThread = GetCurrentThreadId();
-        return onRun ? onRun(++nRuns) : (++nRuns, bSucceed);
+        ++nRuns;
+        return bSucceed;
     }
 
     BOOL bSucceed = TRUE;
-    std::function<BOOL(int)> onRun;
     std::atomic<int> nRuns{0};
     std::atomic<bool> bCleanupMutexSeen{false};
     std::atomic<DWORD> dwThread{0};
@@ -62,8 +57,7 @@ public:
         });
     }
 
-    // As start-up leaves things: this copy owns NULVANE_MUTEX (a name of
-    // the test's own) and has written its recovery file.
+    // As start-up leaves things (NULVANE_MUTEX under a name of the test's own).
     void StartBrowsing()
     {
         strInstanceMutex = L"NULVANE_MUTEX_TEST_" + CString(FormatString(L"%lu", GetCurrentProcessId()));
@@ -91,57 +85,49 @@ protected:
 
     CTempFolder m_folder;
     CLogCapture m_log;
-    CTestApp app{m_folder};
 };
 
 }  // namespace
 
-TEST_F(MSDIAppTest, TheBossExitWipesOnAWorkerHoldingTheCleanupGateAndEndsOnce)
+TEST_F(MSDIAppTest, AnExitWipesOnceOnAWorkerHoldingTheCleanupGateWithOrWithoutTheDialog)
 {
-    app.StartBrowsing();
-    app.m_bBossPressed = TRUE;
-    app.OnCleanup(1);
-    EXPECT_EQ(TakeQuitCode(), 0);
-    EXPECT_FALSE(m_log.HasMessage(L"CMSDIApp::RunCleanupDlg about to run clean-up dialog"));
-    EXPECT_EQ(app.cleaner.nRuns, 1);
-    EXPECT_NE(app.cleaner.dwThread, GetCurrentThreadId());
-    EXPECT_TRUE(app.cleaner.bCleanupMutexSeen);
-    EXPECT_FALSE(TestFileExists(app.GetDataFolder()));
-    // The window threads were ended after NULVANE_MUTEX went, with
-    // NULVANE_CLEANUP already there for a copy that starts meanwhile; it
-    // stays until the exit has dealt with the recovery file.
-    EXPECT_EQ(app.nEndAllThreads, 1);
-    EXPECT_FALSE(app.bInstanceMutexAtEnd);
-    EXPECT_TRUE(app.bCleanupMutexAtEnd);
-    EXPECT_TRUE(MutexExists(CMSDIApp::kCleanupMutexName));
-    app.FinishSessionEnd();
-    EXPECT_FALSE(MutexExists(CMSDIApp::kCleanupMutexName));
-    // The Exit command and the last window can both ask: once the quit is
-    // posted nothing more runs.
-    app.OnCleanup(1);
-    EXPECT_EQ(TakeQuitCode(), -1);
-    EXPECT_EQ(app.cleaner.nRuns, 1);
-}
-
-TEST_F(MSDIAppTest, ExitWithTheDialogRunsOneCleanupWhateverArrivesMeanwhile)
-{
-    app.StartBrowsing();
-    // Dispatched by the dialog's loop while the clean-up runs: a clean-up
-    // asked for from a window, and the Exit command's own request.
-    PostThreadMessageW(GetCurrentThreadId(), CMSDIApp::WM_MSDI_CLEANUP, 0, 0);
-    PostThreadMessageW(GetCurrentThreadId(), CMSDIApp::WM_MSDI_CLEANUP, 1, 0);
-    app.OnCleanup(1);
-    EXPECT_EQ(TakeQuitCode(), 0);
-    EXPECT_EQ(m_log.CountMessage(L"CMSDIApp::OnCleanup start"), 3);
-    EXPECT_EQ(app.cleaner.nRuns, 1);
-    // This mode leaves the file to the exit.
-    EXPECT_TRUE(TestFileExists(app.GetRecoveryFile()));
-    app.FinishSessionEnd();
-    EXPECT_FALSE(TestFileExists(app.GetDataFolder()));
+    for (const bool bBoss : {true, false}) {
+        SCOPED_TRACE(bBoss ? "boss" : "dialog");
+        m_log.Clear();
+        CTestApp app{m_folder};
+        app.StartBrowsing();
+        app.m_bBossPressed = bBoss;
+        if (!bBoss) {
+            // A window's and the Exit command's requests, dispatched meanwhile.
+            PostThreadMessageW(GetCurrentThreadId(), CMSDIApp::WM_MSDI_CLEANUP, 0, 0);
+            PostThreadMessageW(GetCurrentThreadId(), CMSDIApp::WM_MSDI_CLEANUP, 1, 0);
+        }
+        app.OnCleanup(1);
+        EXPECT_EQ(TakeQuitCode(), 0);
+        EXPECT_EQ(m_log.CountMessage(L"CMSDIApp::OnCleanup start"), bBoss ? 1 : 3);
+        EXPECT_EQ(m_log.HasMessage(L"CMSDIApp::RunCleanupDlg about to run clean-up dialog"), !bBoss);
+        EXPECT_EQ(app.cleaner.nRuns, 1);
+        EXPECT_NE(app.cleaner.dwThread, GetCurrentThreadId());
+        EXPECT_TRUE(app.cleaner.bCleanupMutexSeen);
+        // Windows end after NULVANE_MUTEX goes; NULVANE_CLEANUP stays till the file is dealt with.
+        EXPECT_EQ(app.nEndAllThreads, 1);
+        EXPECT_FALSE(app.bInstanceMutexAtEnd);
+        EXPECT_TRUE(app.bCleanupMutexAtEnd);
+        EXPECT_TRUE(MutexExists(CMSDIApp::kCleanupMutexName));
+        EXPECT_EQ(TestFileExists(app.GetRecoveryFile()), !bBoss);
+        app.FinishSessionEnd();
+        EXPECT_FALSE(MutexExists(CMSDIApp::kCleanupMutexName));
+        EXPECT_FALSE(TestFileExists(app.GetDataFolder()));
+        // Once the quit is posted nothing more runs.
+        app.OnCleanup(1);
+        EXPECT_EQ(TakeQuitCode(), -1);
+        EXPECT_EQ(app.cleaner.nRuns, 1);
+    }
 }
 
 TEST_F(MSDIAppTest, ACleanupWhileBrowsingAsksFirstAndAnExitMeanwhileEndsTheSession)
 {
+    CTestApp app{m_folder};
     app.StartBrowsing();
     const std::string recorded = ReadTestFile(app.GetRecoveryFile());
     {
@@ -162,45 +148,23 @@ TEST_F(MSDIAppTest, ACleanupWhileBrowsingAsksFirstAndAnExitMeanwhileEndsTheSessi
         EXPECT_EQ(app.nEndAllThreads, 0);
         EXPECT_EQ(ReadTestFile(app.GetRecoveryFile()), recorded);
     }
-    // While it runs, the boss command closes every window and the last one
-    // asks for the session's end: it ends after the clean-up.
-    const DWORD dwAppThread = GetCurrentThreadId();
-    app.cleaner.onRun = [this, dwAppThread](int nRun) {
-        if (nRun == 2) {
-            app.m_bBossPressed = TRUE;
-            PostThreadMessageW(dwAppThread, CMSDIApp::WM_MSDI_CLEANUP, 1, 0);
-        }
-        return TRUE;
-    };
-    CMessageBoxAnswerer answerer(L"Nulvane", IDYES);
+    // The boss command, then an exit during the question: one clean-up.
+    app.m_bBossPressed = TRUE;
+    CMessageBoxAnswerer answerer(L"Nulvane", IDYES, CMSDIApp::WM_MSDI_CLEANUP);
     app.OnCleanup(0);
     EXPECT_TRUE(answerer.Seen().bFound);
     EXPECT_EQ(TakeQuitCode(), 0);
-    EXPECT_EQ(app.cleaner.nRuns, 3);
-    EXPECT_EQ(app.nEndAllThreads, 1);
+    EXPECT_EQ(app.cleaner.nRuns, 2);
     EXPECT_FALSE(MutexExists(app.strInstanceMutex));
     EXPECT_FALSE(TestFileExists(app.GetRecoveryFile()));
     app.FinishSessionEnd();
 }
 
-TEST_F(MSDIAppTest, AnExitAskedForDuringTheQuestionRunsOnlyTheExitCleanup)
-{
-    app.StartBrowsing();
-    app.m_bBossPressed = TRUE;  // the boss command, just after asking for a clean-up
-    CMessageBoxAnswerer answerer(L"Nulvane", IDYES, CMSDIApp::WM_MSDI_CLEANUP);
-    app.OnCleanup(0);
-    EXPECT_TRUE(answerer.Seen().bFound);
-    EXPECT_EQ(TakeQuitCode(), 0);
-    EXPECT_EQ(app.cleaner.nRuns, 1);
-    EXPECT_FALSE(MutexExists(app.strInstanceMutex));
-    app.FinishSessionEnd();
-}
-
 TEST_F(MSDIAppTest, RecoveryKeepsTheFileOnlyWhenASilentWipeFails)
 {
+    CTestApp app{m_folder};
     EXPECT_FALSE(app.RunRecoveryCleanup(TRUE, FALSE));  // no file: nothing to recover
-    // What the file holds reaches the cleaners (the processes of
-    // StartupTest.cpp judge the rest): here the stores left unread.
+    // What the file holds reaches the cleaners: here the stores left unread.
     CRecoverySnapshot snapshot;
     snapshot.historyUnscanned.Add(L"C:\\locked\\index.dat");
     CreateTestFolders(app.GetDataFolder());
@@ -210,8 +174,7 @@ TEST_F(MSDIAppTest, RecoveryKeepsTheFileOnlyWhenASilentWipeFails)
     EXPECT_EQ(app.GetHistory().GetUnscannedFiles(), snapshot.historyUnscanned);
     EXPECT_TRUE(TestFileExists(app.GetRecoveryFile()));  // for the next start
 
-    // After the recovery switch the dialog shows, one clean-up whoever asks
-    // meanwhile, and the file goes whatever the result.
+    // With the recovery switch: the dialog, one clean-up, the file goes.
     PostThreadMessageW(GetCurrentThreadId(), CMSDIApp::WM_MSDI_CLEANUP, 1, 0);
     ASSERT_TRUE(app.RunRecoveryCleanup(FALSE, TRUE));
     EXPECT_EQ(m_log.CountMessage(L"CMSDIApp::RunCleanupDlg about to run clean-up dialog"), 1);
@@ -219,8 +182,9 @@ TEST_F(MSDIAppTest, RecoveryKeepsTheFileOnlyWhenASilentWipeFails)
     EXPECT_FALSE(TestFileExists(app.GetDataFolder()));
 }
 
-TEST_F(MSDIAppTest, ARecoveryFileThatCannotBeWrittenOrDeletedIsReported)
+TEST_F(MSDIAppTest, ARecoveryFileThatCannotBeDeletedIsReportedAndOtherFilesStay)
 {
+    CTestApp app{m_folder};
     ASSERT_TRUE(app.WriteRecoveryFile());
     {
         CHelperProcess holder;
@@ -230,18 +194,10 @@ TEST_F(MSDIAppTest, ARecoveryFileThatCannotBeWrittenOrDeletedIsReported)
         EXPECT_EQ(answerer.Seen().strText, L"IDS_KILLRECOVERYFILE_ERROR");  // the shipped table has no text for it
     }
     EXPECT_TRUE(TestFileExists(app.GetRecoveryFile()));
-    // The data folder goes only once nothing is left in it; a temporary
-    // file of a write cut short goes with the recovery file.
+    // A cut-short write's temporary file goes too; the folder only when empty.
     WriteTestFile(CRecoveryFile::TempPathOf(app.GetRecoveryFile()), "[Encoding UTF-8]\r\n[Flash");
     WriteTestFile(app.GetDataFolder() + L"\\other.txt", "x");
     EXPECT_TRUE(app.KillRecoveryFile());
     EXPECT_FALSE(TestFileExists(CRecoveryFile::TempPathOf(app.GetRecoveryFile())));
-    EXPECT_TRUE(TestFileExists(app.GetDataFolder()));
-    ASSERT_TRUE(DeleteFileW(app.GetDataFolder() + L"\\other.txt"));
-    EXPECT_TRUE(app.KillRecoveryFile());
-    EXPECT_FALSE(TestFileExists(app.GetDataFolder()));
-    // An application-data "folder" that is a file: no data folder, no file.
-    WriteTestFile(m_folder / L"not-a-folder", "x");
-    app.SetAppDataFolder(m_folder / L"not-a-folder");
-    EXPECT_FALSE(app.WriteRecoveryFile());
+    EXPECT_TRUE(TestFileExists(app.GetDataFolder() + L"\\other.txt"));
 }

@@ -22,50 +22,47 @@ CStringSet Set(std::initializer_list<CString> items)
 
 void ExpectSame(const CRecoverySnapshot& back, const CRecoverySnapshot& expected)
 {
-    EXPECT_EQ(back.flash, expected.flash);
-    EXPECT_EQ(back.java, expected.java);
-    EXPECT_EQ(back.history, expected.history);
-    EXPECT_EQ(back.cookies, expected.cookies);
-    EXPECT_EQ(back.historyUnscanned, expected.historyUnscanned);
+    using S = CRecoverySnapshot;
+    for (const auto section : {&S::flash, &S::java, &S::history, &S::cookies, &S::historyUnscanned}) {
+        EXPECT_EQ(back.*section, expected.*section);
+    }
 }
 
 }  // namespace
 
-TEST(RecoveryFile, WritesSortedUtf8SectionsInOrderWithCrLfAndReadsThemBack)
+TEST(RecoveryFile, WritesSortedUtf8SectionsWholeOrNotAtAllAndReadsThemBack)
 {
     CTempFolder folder;
     const CString path = folder / L"recovery.lck";
-    CRecoverySnapshot plain;
-    plain.flash = Set({L"C:\\f\\a.sol"});
-    plain.history = Set({L"Visited: u@http://b/", L"Visited: u@http://a/"});
-    plain.cookies = Set({L"notprotectedmode\nhttp://a/\nx=1\n0"});
-    CRecoverySnapshot wide;
-    wide.flash = Set({L"C:\\\u0418\u0432\u0430\u043d\\\u4e2d.sol"});
-    wide.java = Set({L"C:\\caf\u00e9.jar"});
-    wide.historyUnscanned = Set({L"C:\\\u00e9\\index.dat"});
-    wide.cookies = Set({L"protectedmode\nhttp://a/\nn=v\u00e9\n1", L"notprotectedmode\nhttps://b/\nn=2;Secure\n8193"});
-    const struct {
-        const CRecoverySnapshot& snapshot;
-        std::string content;
-    } cases[] = {
-        {plain, "[Encoding UTF-8]\r\n[Flash Cookies]\r\nC:\\f\\a.sol\r\n[Java Cache]\r\n"
-                "[History]\r\nVisited: u@http://a/\r\nVisited: u@http://b/\r\n"
-                "[Cookies]\r\nnotprotectedmode\r\nhttp://a/\r\nx=1\r\n0\r\n"},
-        // The unread history stores travel ahead, where earlier readers skip.
-        {wide, "[Encoding UTF-8]\r\n[Unscanned History]\r\nC:\\\xc3\xa9\\index.dat\r\n[Flash Cookies]\r\n"
-               "C:\\\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd\\\xe4\xb8\xad.sol\r\n[Java Cache]\r\nC:\\caf\xc3\xa9.jar\r\n"
-               "[History]\r\n[Cookies]\r\nnotprotectedmode\r\nhttps://b/\r\nn=2;Secure\r\n8193\r\n"
-               "protectedmode\r\nhttp://a/\r\nn=v\xc3\xa9\r\n1\r\n"},
-    };
-    for (const auto& c : cases) {
-        ASSERT_TRUE(CRecoveryFile::Write(path, c.snapshot));
-        EXPECT_EQ(ReadTestFile(path), c.content);
-        EXPECT_FALSE(TestFileExists(path + L".tmp"));
-        CRecoverySnapshot back;
-        CTime written;
-        ASSERT_TRUE(CRecoveryFile::Read(path, back, written));
-        ExpectSame(back, c.snapshot);
-    }
+    CRecoverySnapshot snapshot;
+    snapshot.flash = Set({L"C:\\\u0418\u0432\u0430\u043d\\\u4e2d.sol"});
+    snapshot.historyUnscanned = Set({L"C:\\\u00e9\\index.dat"});
+    snapshot.history = Set({L"Visited: u@http://b/", L"Visited: u@http://a/"});
+    snapshot.cookies =
+        Set({L"protectedmode\nhttp://a/\nn=v\u00e9\n1", L"notprotectedmode\nhttps://b/\nn=2;Secure\n8193"});
+    // Sorted, unread history stores first (earlier readers skip them), every header.
+    const std::string content =
+        "[Encoding UTF-8]\r\n[Unscanned History]\r\nC:\\\xc3\xa9\\index.dat\r\n[Flash Cookies]\r\n"
+        "C:\\\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd\\\xe4\xb8\xad.sol\r\n[Java Cache]\r\n"
+        "[History]\r\nVisited: u@http://a/\r\nVisited: u@http://b/\r\n[Cookies]\r\nnotprotectedmode\r\nhttps://b/\r\n"
+        "n=2;Secure\r\n8193\r\nprotectedmode\r\nhttp://a/\r\nn=v\xc3\xa9\r\n1\r\n";
+    CRecoverySnapshot back;
+    CTime written;
+    EXPECT_FALSE(CRecoveryFile::Read(path, back, written));
+    ASSERT_TRUE(CRecoveryFile::Write(path, snapshot));
+    EXPECT_EQ(ReadTestFile(path), content);
+    EXPECT_FALSE(TestFileExists(path + L".tmp"));
+    ASSERT_TRUE(CRecoveryFile::Read(path, back, written));
+    ExpectSame(back, snapshot);
+
+    // Held without delete sharing, the file cannot be replaced: the old one stays.
+    CHelperProcess other;
+    ASSERT_TRUE(other.Start(L"hold-file \"" + path + L"\" readwrite"));
+    EXPECT_FALSE(CRecoveryFile::Write(path, CRecoverySnapshot()));
+    other.Stop();
+    EXPECT_EQ(ReadTestFile(path), content);
+    EXPECT_FALSE(TestFileExists(path + L".tmp"));
+    EXPECT_FALSE(CRecoveryFile::Write(folder / L"no\\such\\folder\\recovery.lck", snapshot));
 }
 
 TEST(RecoveryFile, EarlierAndDamagedFilesAreReadAsWritten)
@@ -75,8 +72,7 @@ TEST(RecoveryFile, EarlierAndDamagedFilesAreReadAsWritten)
         std::string content;
         CRecoverySnapshot expected;
     } cases[] = {
-        // Written before the encoding marker existed: ANSI text, and a
-        // section of a still earlier version first.
+        // From before the encoding marker: ANSI, an older version's section first.
         {"narrow",
          "[ActiveX Controls]\r\n{CLSID}\r\n[Flash Cookies]\r\nC:\\old\\caf\xe9.sol\r\n[Java Cache]\r\nC:\\j\\1.jar\r\n"
          "[History]\r\nVisited: u@http://x/\r\n[Cookies]\r\nnotprotectedmode\r\nhttp://x/\r\nk=v\r\n0\r\n",
@@ -92,8 +88,7 @@ TEST(RecoveryFile, EarlierAndDamagedFilesAreReadAsWritten)
          {{}, {}, {}, Set({L"1\n2\n3\n4", L"5\n6\n7\n8"}), {}}},
         {"ends after the Java header", "[Flash Cookies]\r\nC:\\a.sol\r\nC:\\b.sol\r\n[Java Cache]\r\n",
          {Set({L"C:\\a.sol", L"C:\\b.sol"}), {}, {}, {}, {}}},
-        // No "[Java Cache]": the Flash section runs on to the end, taking
-        // the later headers as entries, as a reader must not guess.
+        // No "[Java Cache]": the Flash section runs to the end (a reader must not guess).
         {"repeated and missing headers", "junk\r\n[Flash Cookies]\r\n[Flash Cookies]\r\na\r\n[History]\r\nh\r\n",
          {Set({L"a", L"[History]", L"h"}), {}, {}, {}, {}}},
     };
@@ -103,68 +98,30 @@ TEST(RecoveryFile, EarlierAndDamagedFilesAreReadAsWritten)
     }
 }
 
-TEST(RecoveryFile, AMissingOrHeldFileReadsAsNothingAndAFailedWriteKeepsTheOldOne)
-{
-    CTempFolder folder;
-    const CString path = folder / L"recovery.lck";
-    CRecoverySnapshot snapshot;
-    snapshot.flash.Add(L"kept");
-    CTime written;
-    EXPECT_FALSE(CRecoveryFile::Read(path, snapshot, written));
-    ASSERT_TRUE(CRecoveryFile::Write(path, snapshot));
-    const std::string before = ReadTestFile(path);
-    {
-        // Another copy reading it (it opens without sharing too) keeps this one out.
-        CHelperProcess other;
-        ASSERT_TRUE(other.Start(L"hold-file \"" + path + L"\" none"));
-        CRecoverySnapshot back;
-        back.java.Add(L"untouched");
-        EXPECT_FALSE(CRecoveryFile::Read(path, back, written));
-        EXPECT_TRUE(back.java.Contains(L"untouched"));
-    }
-    // Held without delete sharing, the file cannot be replaced.
-    CHelperProcess other;
-    ASSERT_TRUE(other.Start(L"hold-file \"" + path + L"\" readwrite"));
-    EXPECT_FALSE(CRecoveryFile::Write(path, CRecoverySnapshot()));
-    other.Stop();
-    EXPECT_EQ(ReadTestFile(path), before);
-    EXPECT_FALSE(TestFileExists(path + L".tmp"));
-    EXPECT_FALSE(CRecoveryFile::Write(folder / L"no\\such\\folder\\recovery.lck", snapshot));
-}
-
 TEST(RecoveryFile, MutatedFilesAreReadWithoutHarm)
 {
     CTempFolder folder;
     const CString path = folder / L"recovery.lck";
-    CRecoverySnapshot snapshot;
-    snapshot.flash = Set({L"C:\\a\\b.sol", L"C:\\\u4e2d.sol"});
-    snapshot.java = Set({L"C:\\j\\x.jar"});
-    snapshot.history = Set({L"Visited: u@http://a/"});
-    snapshot.cookies = Set({L"notprotectedmode\nhttp://a/\nk=v\n0"});
-    ASSERT_TRUE(CRecoveryFile::Write(path, snapshot));
-    const std::string original = ReadTestFile(path);
+    const std::string original =
+        "[Encoding UTF-8]\r\n[Unscanned History]\r\nC:\\h.dat\r\n[Flash Cookies]\r\nC:\\\xe4\xb8\xad.sol\r\n"
+        "[Java Cache]\r\nC:\\j.jar\r\n[History]\r\nVisited: u@http://a/\r\n[Cookies]\r\nnotprotectedmode\r\n"
+        "http://a/\r\nk=v\r\n0\r\n";
 
     std::mt19937 random(20261206);
     for (int i = 0; i < 10000; ++i) {
         std::string mutated = original;
         for (int e = 1 + static_cast<int>(random() % 8); e > 0; --e) {
             const size_t at = random() % (mutated.size() + 1);
-            switch (random() % 5) {
-            case 0:
-                if (at < mutated.size()) {
-                    mutated[at] = static_cast<char>(random() % 256);
-                }
-                break;
-            case 1:
+            const auto kind = random() % 5;
+            if (kind == 0 && at < mutated.size()) {
+                mutated[at] = static_cast<char>(random() % 256);
+            } else if (kind == 1) {
                 mutated.insert(at, 1, "\r\n\0[]\xff"[random() % 6]);
-                break;
-            case 2:
+            } else if (kind == 2) {
                 mutated.erase(at, random() % 16);
-                break;
-            case 3:
+            } else if (kind == 3) {
                 mutated.resize(at);
-                break;
-            default:
+            } else if (kind == 4) {
                 mutated.insert(at, std::string(random() % 3000, static_cast<char>(random() % 256)));
             }
         }
@@ -175,8 +132,7 @@ TEST(RecoveryFile, MutatedFilesAreReadWithoutHarm)
             WriteTestFile(path, mutated);
             ASSERT_TRUE(CRecoveryFile::Read(path, back, written)) << "case " << i;
         }
-        // Whatever the damage, a cookie record is four lines and no other
-        // entry spans a line.
+        // Whatever the damage, a cookie is four lines and no other entry spans two.
         for (const CString& cookie : back.cookies) {
             ASSERT_EQ(std::count(cookie.Str().begin(), cookie.Str().end(), L'\n'), 3) << "case " << i;
         }

@@ -1,5 +1,4 @@
-// The product's token in the user agent: the rule, and the round trip
-// through this process's own URL moniker session, as start-up makes it.
+// The product's token in the user agent, through this process's own moniker session.
 #include "app/UserAgent.h"
 
 #include <gtest/gtest.h>

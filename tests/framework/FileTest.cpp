@@ -5,41 +5,20 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <tuple>
+
 #include "tests/support/HelperProcess.h"
 #include "tests/support/Printers.h"
 #include "tests/support/TestFiles.h"
-
-namespace {
-
-// The exception the call throws; a failure when it throws none.
-template <typename Call>
-CFileException Thrown(Call call)
-{
-    try {
-        call();
-    } catch (const CFileException& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no CFileException";
-    return CFileException();
-}
-
-}  // namespace
 
 TEST(File, TruncatesOnlyWhenAskedAndReadsLinesOfAnyLength)
 {
     CTempFolder folder;
     const CString path = folder / L"data.bin";
-    {
-        CFile file(path, CFile::modeCreate | CFile::modeReadWrite);
-        file.Write("0123456789", 10);
-        EXPECT_EQ(file.Seek(-4, CFile::end), 6u);
-        file.SetLength(5);
-    }
-    EXPECT_EQ(CFile(path, CFile::modeCreate | CFile::modeNoTruncate | CFile::modeWrite).GetLength(), 5u);
+    CFile(path, CFile::modeCreate | CFile::modeWrite).Write("0123456789", 10);
     EXPECT_EQ(CFile(path, CFile::modeCreate | CFile::modeWrite).GetLength(), 0u);
 
-    // Text lines of any length, without their ends.
     const std::string longLine(10000, 'q');  // spans the read buffer
     WriteTestFile(path, "first\r\n\r\nthird\n" + longLine + "\r\nlast without end");
     CStdioFile lines;
@@ -50,116 +29,85 @@ TEST(File, TruncatesOnlyWhenAskedAndReadsLinesOfAnyLength)
         read.push_back(line);
     }
     EXPECT_EQ(read, (std::vector<std::string>{"first", "", "third", longLine, "last without end"}));
-    EXPECT_TRUE(line.empty());
 }
 
-TEST(File, FailuresCarryCauseOsErrorAndPath)
+TEST(File, FailuresCarryCauseOsErrorAndPathAndShareModesHoldAgainstAnotherProcess)
 {
     CTempFolder folder;
     const CString missing = folder / L"missing.txt";
-    CFile file;
-    CFileException error;
-    EXPECT_FALSE(file.Open(missing, CFile::modeRead, &error));
-    EXPECT_FALSE(file.IsOpen());
-    EXPECT_EQ(error.m_cause, CFileException::fileNotFound);
-    EXPECT_EQ(error.m_lOsError, ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(error.m_strFileName, missing);
-    wchar_t text[1024];
-    EXPECT_TRUE(error.GetErrorMessage(text, 1024));
-    EXPECT_NE(CString(text).Find(missing), -1);
-    // A message never runs past the caller's buffer.
-    wchar_t small[8];
-    wmemset(small, L'#', 8);
-    EXPECT_TRUE(error.GetErrorMessage(small, 8));
-    EXPECT_EQ(wcslen(small), 7u);
-    const CException plain;
-    EXPECT_FALSE(plain.GetErrorMessage(text, 16));
-    EXPECT_EQ(text[0], L'\0');
-
-    EXPECT_FALSE(file.Open(folder / L"no\\such\\dir\\x.txt", CFile::modeRead, &error));
-    EXPECT_EQ(error.m_cause, CFileException::badPath);
-    EXPECT_EQ(Thrown([&] { CFile(missing, CFile::modeRead); }).m_cause, CFileException::fileNotFound);
-
     const CString path = folder / L"w.txt";
+    const CString held = folder / L"held.txt";
     WriteTestFile(path, std::string(512, 'x'));
+    WriteTestFile(held, "held");
     CFile writeOnly(path, CFile::modeWrite | CFile::shareDenyNone);
-    char buf[4];
-    const CFileException readError = Thrown([&] { writeOnly.Read(buf, 3); });
-    EXPECT_EQ(readError.m_lOsError, ERROR_ACCESS_DENIED);
-    EXPECT_EQ(readError.m_cause, CFileException::accessDenied);
-    EXPECT_EQ(readError.m_strFileName, path);
-
-    // Locked ranges conflict between handles.
-    CFile first(path, CFile::modeReadWrite | CFile::shareDenyNone);
-    first.LockRange(128, 128);
-    const CFileException lockError = Thrown([&] { writeOnly.LockRange(200, 10); });
-    EXPECT_EQ(lockError.m_lOsError, ERROR_LOCK_VIOLATION);
-    EXPECT_EQ(lockError.m_cause, CFileException::lockViolation);
-    writeOnly.LockRange(256, 10);
-    writeOnly.UnlockRange(256, 10);
-    first.UnlockRange(128, 128);
-    writeOnly.LockRange(200, 10);
-    EXPECT_THROW(writeOnly.UnlockRange(0, 1), CFileException);
-}
-
-TEST(File, ShareModesAgainstAnotherProcess)
-{
-    CTempFolder folder;
-    const CString path = folder / L"held.txt";
-    WriteTestFile(path, "held");
-
+    CFile locker(path, CFile::modeReadWrite | CFile::shareDenyNone);
+    locker.LockRange(128, 128);
     CHelperProcess exclusive;
-    ASSERT_TRUE(exclusive.Start(L"hold-file \"" + path + L"\" none"));
-    CFile file;
-    CFileException error;
-    EXPECT_FALSE(file.Open(path, CFile::modeReadWrite | CFile::shareDenyNone, &error));
-    EXPECT_EQ(error.m_lOsError, ERROR_SHARING_VIOLATION);
-    EXPECT_EQ(error.m_cause, CFileException::sharingViolation);
+    ASSERT_TRUE(exclusive.Start(L"hold-file \"" + held + L"\" none"));
+    char buf[4];
+    // The call, and the cause, system error and file name it throws.
+    const std::tuple<std::function<void()>, int, LONG, CString> cases[] = {
+        {[&] { CFile(missing, CFile::modeRead); }, CFileException::fileNotFound, ERROR_FILE_NOT_FOUND, missing},
+        {[&] { CFile(folder / L"no\\dir\\x", CFile::modeRead); }, CFileException::badPath, ERROR_PATH_NOT_FOUND,
+         folder / L"no\\dir\\x"},
+        {[&] { CFile(held, CFile::modeReadWrite | CFile::shareDenyNone); }, CFileException::sharingViolation,
+         ERROR_SHARING_VIOLATION, held},
+        {[&] { writeOnly.Read(buf, 3); }, CFileException::accessDenied, ERROR_ACCESS_DENIED, path},
+        {[&] { writeOnly.LockRange(200, 10); }, CFileException::lockViolation, ERROR_LOCK_VIOLATION, path},
+        {[&] { writeOnly.UnlockRange(0, 1); }, CFileException::lockViolation, ERROR_LOCK_VIOLATION, path}};
+    for (const auto& [call, nCause, lOsError, strFile] : cases) {
+        try {
+            call();
+            ADD_FAILURE() << "no exception: " << lOsError;
+        } catch (const CFileException& e) {
+            EXPECT_EQ(e.m_cause, nCause) << lOsError;
+            EXPECT_EQ(e.m_lOsError, lOsError);
+            EXPECT_EQ(e.m_strFileName, strFile);
+        }
+    }
     EXPECT_EQ(exclusive.Stop(), 0);
 
-    CHelperProcess sharing;
-    ASSERT_TRUE(sharing.Start(L"hold-file \"" + path + L"\" readwrite"));
-    EXPECT_TRUE(file.Open(path, CFile::modeReadWrite | CFile::shareDenyNone));
-    file.Close();
     // Our exclusive open must fail while the helper has the file open at all.
-    EXPECT_FALSE(file.Open(path, CFile::modeRead | CFile::shareExclusive, &error));
-    EXPECT_EQ(error.m_lOsError, ERROR_SHARING_VIOLATION);
+    CHelperProcess sharing;
+    ASSERT_TRUE(sharing.Start(L"hold-file \"" + held + L"\" readwrite"));
+    CFile file;
+    EXPECT_TRUE(file.Open(held, CFile::modeReadWrite | CFile::shareDenyNone));
+    file.Close();
+    EXPECT_FALSE(file.Open(held, CFile::modeRead | CFile::shareExclusive));
 }
 
 TEST(Registry, ReadsLongAndMalformedValuesSafelyOrRefusesThem)
 {
-    CString strScratch;
-    strScratch.Format(L"Software\\NulvaneTests\\Registry-%lu", GetCurrentProcessId());
+    const CString strScratch = FormatString(L"Software\\NulvaneTests\\Registry-%lu", GetCurrentProcessId());
     CRegKey key;
     ASSERT_EQ(
         RegCreateKeyExW(HKEY_CURRENT_USER, strScratch, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr),
         ERROR_SUCCESS);
-    auto setRaw = [&](const wchar_t* pszName, DWORD dwType, const void* pData, DWORD cb) {
-        ASSERT_EQ(RegSetValueExW(key.get(), pszName, 0, dwType, static_cast<const BYTE*>(pData), cb), ERROR_SUCCESS);
-    };
     const CRegistry registry(key.get());
     const CString strLong(L'x', 3000);  // past the first read buffer
     EXPECT_EQ(registry.WriteString(L"a\\b", nullptr, strLong), ERROR_SUCCESS);
-    setRaw(L"odd", REG_SZ, L"abc", 5);  // "ab" and half a character, no terminator
-    setRaw(L"embedded", REG_SZ, L"ab\0cd", 12);
-    setRaw(L"binary", REG_BINARY, "abcd", 4);
-    setRaw(L"short", REG_DWORD, "ab", 2);
-    CString strValue = L"unchanged";
+    // Name, type, data, size, and what ReadString says ("ab" when it reads): text ends
+    // at the first null or the end of the data; a number is four bytes of REG_DWORD.
+    const std::tuple<const wchar_t*, DWORD, const void*, DWORD, LSTATUS> values[] = {
+        {L"odd", REG_SZ, L"abc", 5, ERROR_SUCCESS},  // half a character, no terminator
+        {L"embedded", REG_SZ, L"ab\0cd", 12, ERROR_SUCCESS},
+        {L"binary", REG_BINARY, "abcd", 4, ERROR_INVALID_DATA},
+        {L"short", REG_DWORD, "ab", 2, ERROR_INVALID_DATA}};
+    CString strValue;
     DWORD dwValue = 7;
+    for (const auto& [pszName, dwType, pData, cb, nString] : values) {
+        RegSetValueExW(key.get(), pszName, 0, dwType, static_cast<const BYTE*>(pData), cb);
+        strValue = L"unchanged";
+        EXPECT_EQ(registry.ReadString(L"", pszName, strValue), nString) << pszName;
+        EXPECT_EQ(strValue, nString == ERROR_SUCCESS ? L"ab" : L"unchanged") << pszName;
+        EXPECT_EQ(registry.ReadDword(L"", pszName, dwValue), ERROR_INVALID_DATA) << pszName;
+    }
+    EXPECT_EQ(dwValue, 7u);
+    EXPECT_EQ(registry.ReadString(L"", L"missing", strValue), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(registry.ReadDword(L"", L"missing", dwValue), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(registry.ReadString(L"a\\b", L"", strValue), ERROR_SUCCESS);
     EXPECT_EQ(strValue, strLong);
-    EXPECT_EQ(registry.ReadString(L"", L"odd", strValue), ERROR_SUCCESS);
-    EXPECT_EQ(strValue, L"ab");
-    EXPECT_EQ(registry.ReadString(L"", L"embedded", strValue), ERROR_SUCCESS);
-    EXPECT_EQ(strValue, L"ab");
-    strValue = L"unchanged";
-    EXPECT_EQ(registry.ReadString(L"", L"binary", strValue), ERROR_INVALID_DATA);
-    EXPECT_EQ(registry.ReadString(L"", L"missing", strValue), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(registry.ReadString(L"nokey", L"odd", strValue), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(strValue, L"unchanged");
-    EXPECT_EQ(registry.ReadDword(L"", L"short", dwValue), ERROR_INVALID_DATA);
-    EXPECT_EQ(registry.ReadDword(L"", L"odd", dwValue), ERROR_INVALID_DATA);
-    EXPECT_EQ(dwValue, 7u);
     key.reset();
     RegDeleteTreeW(HKEY_CURRENT_USER, strScratch);
     RegDeleteKeyW(HKEY_CURRENT_USER, strScratch);

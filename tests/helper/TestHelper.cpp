@@ -18,10 +18,6 @@
 //   set-cookie <url> <cookie data> <flags>
 //       sets the cookie through InternetSetCookieExW with the flags (decimal)
 //       and ends at once, as a browser process of the user's would
-//   set-as-default <output> <program path> <logon name>
-//       runs the forced default-browser question for that program and logon
-//       name, answering Yes, and writes "vista=%d before=%d result=%d
-//       after=%d" (IsDefault before, the result, IsDefault after)
 //   url-cache-roundtrip <key>
 //       records the key as a history entry, looks it up, deletes it and
 //       looks it up again; signals ready and ends with 0 when every step
@@ -100,25 +96,6 @@ bool ListUrlCache(const wchar_t* output)
         FindCloseUrlCache(find);
     }
     return WriteUtf8File(output, text);
-}
-
-// The user's answer is Yes; everything else is the real registration.
-class CYesSayingBrowser : public CDefaultBrowser {
-public:
-    using CDefaultBrowser::CDefaultBrowser;
-
-protected:
-    int AskUser(const CString&, const CString&, const CString&, const CString&) override { return IDYES; }
-};
-
-bool SetAsDefault(const wchar_t* output, const wchar_t* program, const wchar_t* logonName)
-{
-    CYesSayingBrowser browser(program, logonName);
-    const BOOL bBefore = browser.IsDefault();
-    const BOOL bResult = browser.SetAsDefault(TRUE);
-    const BOOL bAfter = browser.IsDefault();
-    return WriteUtf8File(output, FormatString(L"vista=%d before=%d result=%d after=%d", browser.IsVistaOrLater() ? 1 : 0,
-                                              bBefore, bResult, bAfter));
 }
 
 CString ModulePath()
@@ -257,10 +234,6 @@ int wmain(int argc, wchar_t** argv)
         const DWORD state = InternetSetCookieExW(argv[4], nullptr, argv[5], flags, 0);
         SetEvent(ready.get());
         return state != 0 ? 0 : 6;
-    } else if (wcscmp(command, L"set-as-default") == 0 && argc >= 7) {
-        if (!SetAsDefault(argv[4], argv[5], argv[6])) {
-            return 5;
-        }
     } else if (wcscmp(command, L"url-cache-roundtrip") == 0 && argc >= 5) {
         const int code = RoundTripHistoryEntry(argv[4]);
         SetEvent(ready.get());

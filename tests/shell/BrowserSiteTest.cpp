@@ -20,53 +20,47 @@ class CRecorder : public CBrowserEvents {
 public:
     std::vector<CString> calls;
 
-    void OnBeforeNavigate2(IDispatch*, const CString& strUrl, bool& bCancel) override
+    void OnBeforeNavigate2(IDispatch*, const CString& strUrl, bool& bCancel) override 
     {
-        Cancel(L"before " + strUrl, bCancel);
+        Answer(L"before " + strUrl, bCancel);
     }
-    void OnNavigateComplete2(IDispatch*, const CString& strUrl) override { calls.push_back(L"complete " + strUrl); }
-    void OnDocumentComplete(IDispatch*, const CString& strUrl) override { calls.push_back(L"document " + strUrl); }
-    void OnTitleChange(const CString& strTitle) override { calls.push_back(L"title " + strTitle); }
-    void OnStatusTextChange(const CString& strText) override { calls.push_back(L"status " + strText); }
+    void OnNavigateComplete2(IDispatch*, const CString& strUrl) override { Add(L"complete " + strUrl); }
+    void OnDocumentComplete(IDispatch*, const CString& strUrl) override { Add(L"document " + strUrl); }
+    void OnTitleChange(const CString& strTitle) override { Add(L"title " + strTitle); }
+    void OnStatusTextChange(const CString& strText) override { Add(L"status " + strText); }
     void OnCommandStateChange(long nCommand, bool bEnable) override
     {
-        calls.push_back(FormatString(L"command %ld %d", nCommand, bEnable ? 1 : 0));
+        Add(FormatString(L"command %ld %d", nCommand, int(bEnable)));
     }
-    void OnNewWindow2(IDispatch** ppDisp, bool& bCancel) override
-    {
-        *ppDisp = kSomeDispatch;
-        Cancel(L"new2", bCancel);
-    }
+    void OnNewWindow2(IDispatch** ppDisp, bool& bCancel) override { Answer(L"new2", bCancel, ppDisp); }
     void OnNewWindow3(IDispatch** ppDisp, bool& bCancel, DWORD dwFlags, const CString&, const CString& strUrl) override
     {
-        *ppDisp = kSomeDispatch;
-        Cancel(FormatString(L"new3 %lu %s", dwFlags, strUrl.GetString()), bCancel);
+        Answer(FormatString(L"new3 %lu %s", dwFlags, strUrl.GetString()), bCancel, ppDisp);
     }
 
 private:
-    void Cancel(const CString& strCall, bool& bCancel)
+    void Add(const CString& strCall) { calls.push_back(strCall); }
+    void Answer(const CString& strCall, bool& bCancel, IDispatch** ppDisp = nullptr)
     {
-        calls.push_back(strCall);
+        Add(strCall);
         bCancel = true;
+        if (ppDisp != nullptr) {
+            *ppDisp = kSomeDispatch;
+        }
     }
 };
 
 // An argument: a pointer for VT_BYREF and object types, else a number.
-VARIANT Arg(VARTYPE vt, LONG_PTR value)
+template <typename T>
+VARIANT Arg(VARTYPE vt, T value)
 {
     VARIANT v = {};
     v.vt = vt;
-    v.llVal = value;
+    v.llVal = (LONG_PTR)value;
     return v;
 }
-template <typename T>
-VARIANT Arg(VARTYPE vt, T* p)
-{
-    return Arg(vt, reinterpret_cast<LONG_PTR>(p));
-}
 
-// The event's arguments in declaration order; DISPPARAMS holds them last
-// first.
+// The event's arguments in declaration order; DISPPARAMS holds them last first.
 HRESULT Fire(CBrowserEvents& handler, DISPID dispid, std::vector<VARIANT> args)
 {
     std::vector<VARIANT> reversed(args.rbegin(), args.rend());
@@ -76,7 +70,7 @@ HRESULT Fire(CBrowserEvents& handler, DISPID dispid, std::vector<VARIANT> args)
 
 class BrowserEvents : public ::testing::Test {
 protected:
-    CBstr url{L"http://example.com/"};
+    CBstr url{L"u"};
     VARIANT urlVariant = Arg(VT_BSTR, url.get());
     const VARIANT disp = Arg(VT_DISPATCH, kSomeDispatch);
     const VARIANT none = {};
@@ -88,8 +82,7 @@ protected:
 #define NOT_USED(method, ...) \
     HRESULT STDMETHODCALLTYPE method(__VA_ARGS__) override { return E_NOTIMPL; }
 
-// A control that records what its site does to it, in order, and holds
-// the references a real one holds: the client site and the event sink.
+// A control that records what its site does to it and holds its site and sink.
 class CFakeControl final : public IOleObject,
                            public IOleInPlaceObject,
                            public IConnectionPointContainer,
@@ -97,36 +90,23 @@ class CFakeControl final : public IOleObject,
 public:
     std::vector<std::string> calls;
     LONG nRef = 1;
-    HRESULT hrDoVerb = S_OK;
     CComPtr<IOleClientSite> pSite;
     CComPtr<IUnknown> pSink;
 
-    HRESULT Record(const char* pszCall, HRESULT hr = S_OK)
-    {
-        calls.push_back(pszCall);
-        return hr;
-    }
-
-    // Hands out one of this object's interfaces, or none.
-    HRESULT Give(void* pInterface, void** ppv)
-    {
-        *ppv = pInterface;
-        if (pInterface == nullptr) {
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
+    HRESULT Record(const char* pszCall, HRESULT hr = S_OK) { return calls.push_back(pszCall), hr; }
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
     {
+        *ppv = nullptr;
         if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IOleObject)) {
-            return Give(static_cast<IOleObject*>(this), ppv);
+            *ppv = static_cast<IOleObject*>(this);
+        } else if (IsEqualIID(riid, IID_IOleInPlaceObject)) {
+            *ppv = static_cast<IOleInPlaceObject*>(this);
+        } else if (IsEqualIID(riid, IID_IConnectionPointContainer)) {
+            *ppv = static_cast<IConnectionPointContainer*>(this);
+        } else if (IsEqualIID(riid, IID_IConnectionPoint)) {
+            *ppv = static_cast<IConnectionPoint*>(this);
         }
-        if (IsEqualIID(riid, IID_IOleInPlaceObject) || IsEqualIID(riid, IID_IOleWindow)) {
-            return Give(static_cast<IOleInPlaceObject*>(this), ppv);
-        }
-        const bool bContainer = IsEqualIID(riid, IID_IConnectionPointContainer);
-        return Give(bContainer ? static_cast<IConnectionPointContainer*>(this) : nullptr, ppv);
+        return *ppv != nullptr ? (AddRef(), S_OK) : E_NOINTERFACE;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++nRef); }
     ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--nRef); }
@@ -137,13 +117,10 @@ public:
         pSite = CComPtr<IOleClientSite>(pClientSite);
         return Record(pClientSite != nullptr ? "SetClientSite(site)" : "SetClientSite(null)");
     }
-    HRESULT STDMETHODCALLTYPE Close(DWORD dwSave) override
-    {
-        return Record(dwSave == OLECLOSE_NOSAVE ? "Close(nosave)" : "Close(other)");
-    }
+    HRESULT STDMETHODCALLTYPE Close(DWORD dwSave) override { return Record(dwSave == OLECLOSE_NOSAVE ? "Close" : "?"); }
     HRESULT STDMETHODCALLTYPE DoVerb(LONG iVerb, LPMSG, IOleClientSite*, LONG, HWND, LPCRECT) override
     {
-        return Record(iVerb == OLEIVERB_INPLACEACTIVATE ? "DoVerb(inplace)" : "DoVerb(other)", hrDoVerb);
+        return Record(iVerb == OLEIVERB_INPLACEACTIVATE ? "DoVerb(inplace)" : "DoVerb(other)");
     }
     NOT_USED(GetClientSite, IOleClientSite**) NOT_USED(SetHostNames, LPCOLESTR, LPCOLESTR) NOT_USED(Update)
     NOT_USED(SetMoniker, DWORD, IMoniker*) NOT_USED(GetMoniker, DWORD, DWORD, IMoniker**) NOT_USED(IsUpToDate)
@@ -158,12 +135,11 @@ public:
     NOT_USED(GetWindow, HWND*) NOT_USED(ContextSensitiveHelp, BOOL) NOT_USED(SetObjectRects, LPCRECT, LPCRECT)
     NOT_USED(ReactivateAndUndo)
 
-    // IConnectionPointContainer and IConnectionPoint; Unadvise serves
-    // IOleObject's too, which the site never calls.
+    // IConnectionPointContainer and IConnectionPoint (Unadvise serves both).
     HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override
     {
-        const bool bEvents = IsEqualIID(riid, DIID_DWebBrowserEvents2);
-        return Give(bEvents ? static_cast<IConnectionPoint*>(this) : nullptr, reinterpret_cast<void**>(ppCP));
+        *ppCP = nullptr;
+        return IsEqualIID(riid, DIID_DWebBrowserEvents2) ? QueryInterface(IID_IConnectionPoint, (void**)ppCP) : E_FAIL;
     }
     HRESULT STDMETHODCALLTYPE Advise(IUnknown* pUnkSink, DWORD* pdwCookie) override
     {
@@ -174,7 +150,7 @@ public:
     HRESULT STDMETHODCALLTYPE Unadvise(DWORD dwCookie) override
     {
         pSink.reset();
-        return Record(dwCookie == 7 ? "Unadvise" : "Unadvise(wrong cookie)");
+        return Record(dwCookie == 7 ? "Unadvise" : "?");
     }
     NOT_USED(EnumConnectionPoints, IEnumConnectionPoints**) NOT_USED(GetConnectionInterface, IID*)
     NOT_USED(GetConnectionPointContainer, IConnectionPointContainer**) NOT_USED(EnumConnections, IEnumConnections**)
@@ -203,18 +179,14 @@ TEST_F(BrowserEvents, DecodesEachHandledEventAndLetsMalformedArgumentsReachNoHan
     for (const auto& [dispid, args] : events) {
         EXPECT_EQ(Fire(recorder, dispid, args), S_OK) << dispid;
     }
-    EXPECT_EQ(recorder.calls, (std::vector<CString>{
-                                  L"before http://example.com/", L"complete http://example.com/",
-                                  L"document http://example.com/", L"title http://example.com/",
-                                  L"status http://example.com/", L"command 2 1", L"new2",
-                                  L"new3 6 http://example.com/"}));
+    EXPECT_EQ(recorder.calls, (std::vector<CString>{L"before u", L"complete u", L"document u", L"title u", L"status u",
+                                                    L"command 2 1", L"new2", L"new3 6 u"}));
     // The answers reach the caller's variables.
     EXPECT_EQ(std::vector<VARIANT_BOOL>(cancels, cancels + 3), std::vector<VARIANT_BOOL>(3, VARIANT_TRUE));
     EXPECT_EQ(news[0], kSomeDispatch);
     EXPECT_EQ(news[1], kSomeDispatch);
 
     recorder.calls.clear();
-    const VARIANT cancelRef = Arg(VT_BYREF | VT_BOOL, &cancel);
     VARIANT number = Arg(VT_I4, 5);
     VARIANT twice = Arg(VT_BYREF | VT_VARIANT, &urlVariant);
     DISPPARAMS noArray = {nullptr, nullptr, 1, 0};
@@ -226,13 +198,12 @@ TEST_F(BrowserEvents, DecodesEachHandledEventAndLetsMalformedArgumentsReachNoHan
         {DISPID_NAVIGATECOMPLETE2, {disp, Arg(VT_BYREF | VT_VARIANT, &number)}},
         {DISPID_NAVIGATECOMPLETE2, {disp, Arg(VT_BYREF | VT_VARIANT, &twice)}},
         // The new window's out parameter by value; a text for a command number.
-        {DISPID_NEWWINDOW2, {disp, cancelRef}},
+        {DISPID_NEWWINDOW2, {disp, Arg(VT_BYREF | VT_BOOL, &cancel)}},
         {DISPID_COMMANDSTATECHANGE, {urlVariant, Arg(VT_BOOL, VARIANT_TRUE)}}};
     for (const auto& [dispid, args] : typeMismatches) {
         EXPECT_EQ(Fire(recorder, dispid, args), DISP_E_TYPEMISMATCH) << dispid;
     }
-    // Too few arguments (Cancel would be read past the end), a count
-    // without an array, and no parameters at all.
+    // Too few arguments (Cancel past the end), a count without an array, none.
     EXPECT_EQ(Fire(recorder, DISPID_BEFORENAVIGATE2, {disp, urlRef}), DISP_E_BADPARAMCOUNT);
     EXPECT_EQ(DispatchBrowserEvent(DISPID_TITLECHANGE, &noArray, recorder), DISP_E_BADPARAMCOUNT);
     EXPECT_EQ(DispatchBrowserEvent(DISPID_TITLECHANGE, nullptr, recorder), DISP_E_BADPARAMCOUNT);
@@ -243,26 +214,15 @@ TEST_F(BrowserEvents, DecodesEachHandledEventAndLetsMalformedArgumentsReachNoHan
     EXPECT_EQ(cancel, VARIANT_FALSE);
 }
 
-TEST_F(BrowserEvents, TheSiteTakesTheControlDownInOrderAndKeepsNoReferenceEitherWay)
+TEST_F(BrowserEvents, TheSiteTakesTheControlDownInOrderAndKeepsNoReference)
 {
     const LONG nSitesBefore = CBrowserSite::LiveCount();
     const RECT rc = {0, 0, 400, 300};
-    // A control that cannot embed is left with nothing connected.
-    CFakeControl failing;
-    failing.hrDoVerb = E_FAIL;
     CComPtr<CBrowserSite> site;
-    EXPECT_EQ(CBrowserSite::Create(nullptr, rc, &recorder, site, &failing), E_FAIL);
-    EXPECT_FALSE(site);
-    EXPECT_EQ(failing.calls.back(), "SetClientSite(null)");
-    EXPECT_FALSE(failing.pSite);
-    EXPECT_EQ(failing.nRef, 1);
-    EXPECT_EQ(CBrowserSite::LiveCount(), nSitesBefore);
-
     CFakeControl control;
     ASSERT_EQ(CBrowserSite::Create(nullptr, rc, &recorder, site, &control), S_OK);
     EXPECT_EQ(CBrowserSite::LiveCount(), nSitesBefore + 1);
     EXPECT_EQ(control.calls, (std::vector<std::string>{"SetClientSite(site)", "DoVerb(inplace)", "Advise"}));
-    EXPECT_EQ(site->GetBrowser(), nullptr);
 
     // Events reach the view until Close, and never after.
     CComPtr<IDispatch> pSink;
@@ -276,9 +236,9 @@ TEST_F(BrowserEvents, TheSiteTakesTheControlDownInOrderAndKeepsNoReferenceEither
     control.calls.clear();
     site->Close();
     EXPECT_EQ(control.calls, (std::vector<std::string>{"InPlaceDeactivate", "UIDeactivate", "Unadvise",
-                                                       "Close(nosave)", "SetClientSite(null)"}));
+                                                       "Close", "SetClientSite(null)"}));
     EXPECT_EQ(fire(), DISP_E_MEMBERNOTFOUND);
-    EXPECT_EQ(recorder.calls, std::vector<CString>{L"status http://example.com/"});
+    EXPECT_EQ(recorder.calls, std::vector<CString>{L"status u"});
     pSink.reset();
     EXPECT_TRUE(site->IsClosed());
     // Every reference the site took on the control is given back ...
