@@ -8,8 +8,8 @@
 
 #include "app/CleanupDlg.h"
 #include "app/InstanceWnd.h"
-#include "app/LanguageManagerResource.h"
-#include "app/Logger.h"
+#include "framework/LanguageManagerResource.h"
+#include "framework/Logger.h"
 #include "app/RecoveryFile.h"
 #include "cleanup/CleanupManager.h"
 #include "cleanup/FileFinder.h"

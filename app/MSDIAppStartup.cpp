@@ -11,9 +11,9 @@
 
 #include "app/AboutDlg.h"
 #include "app/InstanceWnd.h"
-#include "app/LanguageManagerResource.h"
-#include "app/Logger.h"
-#include "app/ProductWebSite.h"
+#include "framework/LanguageManagerResource.h"
+#include "framework/Logger.h"
+#include "framework/ProductWebSite.h"
 #include "app/UrlHandOff.h"
 #include "framework/Registry.h"
 #include "resources/Resource.h"

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 #include "framework/StdioFile.h"
 
 namespace {

@@ -34,7 +34,7 @@
 #include <vector>
 
 #include "bench/BenchClock.h"
-#include "app/Logger.h"
+#include "framework/Logger.h"
 #include "bench/PlatformCallTimer.h"
 #include "cleanup/CleanupManager.h"
 #include "cleanup/Deleter.h"

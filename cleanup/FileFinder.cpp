@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 #include "framework/Handles.h"
 
 namespace {

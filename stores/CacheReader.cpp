@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/Logger.h"
-#include "app/ProductWebSite.h"
+#include "framework/Logger.h"
+#include "framework/ProductWebSite.h"
 #include "cleanup/Deleter.h"
 #include "stores/CookiesIndexDat.h"
 #include "stores/TempInternetFilesIndexDat.h"

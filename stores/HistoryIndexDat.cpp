@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 #include "cleanup/FileFinder.h"
 #include "cleanup/FileFinderOptions.h"
 #include "stores/HistoryViewRefresh.h"

@@ -4,7 +4,7 @@
 
 #include <wininet.h>
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 
 // How the scan reads. A positioned read of one field costs 3-5 us under
 // Wine, so reading each field on its own is slow: on a 100,000-record store

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "app/Logger.h"
-#include "app/ProductWebSite.h"
+#include "framework/Logger.h"
+#include "framework/ProductWebSite.h"
 #include "cleanup/Deleter.h"
 #include "cleanup/FileFinder.h"
 #include "stores/TempInternetFilesIndexDat.h"

@@ -2,7 +2,7 @@
 
 #include <shlobj.h>
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 
 CString CTempInternetFilesIndexDat::GetCacheFolder()
 {
