@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Logger.h"
-#include "app/ProductWebSite.h"
+#include "framework/Logger.h"
+#include "framework/ProductWebSite.h"
 #include "cleanup/Deleter.h"
 #include "framework/Handles.h"
 #include "stores/TempInternetFilesIndexDat.h"
