@@ -1,7 +1,7 @@
 #include "app/CleanupDlg.h"
 
-#include "app/LanguageManagerResource.h"
-#include "app/Logger.h"
+#include "framework/LanguageManagerResource.h"
+#include "framework/Logger.h"
 #include "resources/Resource.h"
 
 namespace {

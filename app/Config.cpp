@@ -2,7 +2,7 @@
 
 #include <msxml2.h>
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 
 namespace {
 

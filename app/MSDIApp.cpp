@@ -8,8 +8,8 @@
 
 #include "app/CleanupDlg.h"
 #include "app/InstanceWnd.h"
-#include "app/LanguageManagerResource.h"
-#include "app/Logger.h"
+#include "framework/LanguageManagerResource.h"
+#include "framework/Logger.h"
 #include "app/RecoveryFile.h"
 #include "cleanup/CleanupManager.h"
 #include "cleanup/FileFinder.h"
@@ -299,14 +299,15 @@ int CMSDIApp::ShowMessageBox(const CString& strText, const CString& strCaption, 
 BOOL CMSDIApp::RunRecoveryCleanup(BOOL bSilent, BOOL bRecoverySwitch)
 {
     CRecoverySnapshot snapshot;
-    CTime written;
+    CFileTime written;
     if (!CRecoveryFile::Read(m_strRecoveryFile, snapshot, written)) {
         return FALSE;
     }
+    const CFileTime timeStart = CRecoveryFile::SessionStartOf(snapshot, written);
     LOG_MESSAGE(L"CMSDIApp::RunRecoveryCleanup session of %s: %d Flash, %d Java, %d history, %d cookies",
-                written.FormatGmt(L"%Y-%m-%d %H:%M:%S").GetString(), snapshot.flash.GetCount(),
+                timeStart.ToTime().FormatGmt(L"%Y-%m-%d %H:%M:%S").GetString(), snapshot.flash.GetCount(),
                 snapshot.java.GetCount(), snapshot.history.GetCount(), snapshot.cookies.GetCount());
-    m_tempInternetFiles.SetStartTime(written);
+    m_tempInternetFiles.SetStartTime(timeStart);
     // The backups the interrupted session left are what gets written back;
     // which files were there before comes from the file.
     (void)m_flashSharedObjects.SnapshotSharedObjects(TRUE);
@@ -335,6 +336,7 @@ BOOL CMSDIApp::WriteRecoveryFile()
     snapshot.history = m_history.GetSnapshot();
     snapshot.historyUnscanned = m_history.GetUnscannedFiles();
     snapshot.cookies = m_cookies.GetSnapshot();
+    snapshot.sessionStart = m_tempInternetFiles.GetStartTime();
     const BOOL bWritten = CRecoveryFile::Write(m_strRecoveryFile, snapshot);
     LOG_MESSAGE(bWritten ? L"CMSDIApp::WriteRecoveryFile end" : L"CMSDIApp::WriteRecoveryFile end, not written");
     return bWritten;

@@ -202,7 +202,7 @@ private:
     void ReadCleanupSwitches(BOOL& bSilent, BOOL& bRecovery, BOOL& bEndAfterCleanup);
     [[nodiscard]] BOOL RecoverEarlierSession(BOOL bSilent, BOOL bRecovery);
     void RunDefaultBrowserCheck();
-    [[nodiscard]] BOOL TakeSessionSnapshot(CTime timeStart);
+    [[nodiscard]] BOOL TakeSessionSnapshot(CFileTime timeStart);
     void RemoveCookiesAtStart();
     void SwitchOnWebBasedFtp();
     void WriteFeatureControls();

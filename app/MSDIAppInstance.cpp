@@ -8,7 +8,7 @@
 #include <tlhelp32.h>
 
 #include "app/InstanceWnd.h"
-#include "app/Logger.h"
+#include "framework/Logger.h"
 #include "app/UrlHandOff.h"
 #include "app/UserAgent.h"
 #include "framework/Registry.h"

@@ -11,9 +11,9 @@
 
 #include "app/AboutDlg.h"
 #include "app/InstanceWnd.h"
-#include "app/LanguageManagerResource.h"
-#include "app/Logger.h"
-#include "app/ProductWebSite.h"
+#include "framework/LanguageManagerResource.h"
+#include "framework/Logger.h"
+#include "framework/ProductWebSite.h"
 #include "app/UrlHandOff.h"
 #include "framework/Registry.h"
 #include "resources/Resource.h"
@@ -134,7 +134,6 @@ BOOL CMSDIApp::InitInstance()
     ReadCleanupSwitches(bSilent, bRecovery, bEndAfterCleanup);
 
     SetAppDataFolder(GetUserAppDataFolder());
-    const CTime timeStart = CTime::GetCurrentTime();
 
     m_pThreadManager = std::make_unique<CMSDIThreadManager>(GetCurrentThreadId(), m_strHomePage);
     m_pThreadManager->SetSecureDelete(m_bSecureDelete != FALSE);
@@ -160,7 +159,9 @@ BOOL CMSDIApp::InitInstance()
 
     BOOL bSnapshotRecorded = TRUE;
     if (!FileExists(m_strRecoveryFile)) {
-        bSnapshotRecorded = TakeSessionSnapshot(timeStart);
+        // Taken after any recovery of an earlier session: what the user's
+        // own browser caches while that runs is not this session's.
+        bSnapshotRecorded = TakeSessionSnapshot(CFileTime::GetCurrentTime());
     } else {
         LOG_MESSAGE(L"CMSDIApp::InitInstance() the earlier session is not wiped yet: its record stays in use");
     }
@@ -275,7 +276,7 @@ void CMSDIApp::RunDefaultBrowserCheck()
     m_bIsDefaultBrowser = browser.RunStartupCheck();
 }
 
-BOOL CMSDIApp::TakeSessionSnapshot(CTime timeStart)
+BOOL CMSDIApp::TakeSessionSnapshot(CFileTime timeStart)
 {
     m_tempInternetFiles.SetStartTime(timeStart);
     const BOOL bCookiesRead = m_cookies.ReadCookies();

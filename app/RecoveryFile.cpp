@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 #include "framework/StdioFile.h"
 
 namespace {
@@ -65,6 +65,32 @@ bool IsHeader(const std::string& line)
     return line.size() >= 2 && line.front() == '[' && line.back() == ']';
 }
 
+// The N of "[Session Start N]": 1 to 20 decimal digits that fit 64 bits.
+// Anything else reads as no start at all.
+CFileTime ParseSessionStart(const std::string& line)
+{
+    const std::string prefix = CRecoveryFile::kSessionStartPrefix;
+    if (line.size() <= prefix.size() + 1 || line.compare(0, prefix.size(), prefix) != 0 || line.back() != ']') {
+        return CFileTime();
+    }
+    const std::string digits = line.substr(prefix.size(), line.size() - prefix.size() - 1);
+    if (digits.size() > 20) {
+        return CFileTime();
+    }
+    ULONGLONG value = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') {
+            return CFileTime();
+        }
+        const ULONGLONG digit = static_cast<ULONGLONG>(c - '0');
+        if (value > (~0ULL - digit) / 10) {
+            return CFileTime();
+        }
+        value = value * 10 + digit;
+    }
+    return CFileTime(value);
+}
+
 std::string Encode(const CString& entry)
 {
     return entry.ToUtf8();
@@ -101,6 +127,9 @@ BOOL CRecoveryFile::Write(const CString& strPath, const CRecoverySnapshot& snaps
                 return FALSE;
             }
             file.WriteLine(kUtf8Marker);
+            if (snapshot.sessionStart != CFileTime()) {
+                file.WriteLine(kSessionStartPrefix + std::to_string(snapshot.sessionStart.GetTicks()) + "]");
+            }
             if (!snapshot.historyUnscanned.IsEmpty()) {
                 WriteSet(file, kUnscannedHistoryHeader, snapshot.historyUnscanned);
             }
@@ -123,7 +152,7 @@ BOOL CRecoveryFile::Write(const CString& strPath, const CRecoverySnapshot& snaps
     return FALSE;
 }
 
-BOOL CRecoveryFile::Read(const CString& strPath, CRecoverySnapshot& snapshot, CTime& lastWriteTime)
+BOOL CRecoveryFile::Read(const CString& strPath, CRecoverySnapshot& snapshot, CFileTime& lastWriteTime)
 {
     CFile file;
     if (!file.Open(strPath, CFile::modeRead | CFile::shareExclusive)) {
@@ -150,7 +179,7 @@ BOOL CRecoveryFile::Read(const CString& strPath, CRecoverySnapshot& snapshot, CT
             filled += n;
         }
         content.resize(filled);
-        lastWriteTime = CTime::FromFileTime(written);
+        lastWriteTime = CFileTime(written);
         snapshot = Parse(content);
         return TRUE;
     } catch (const CFileException& e) {
@@ -171,6 +200,9 @@ CRecoverySnapshot CRecoveryFile::Parse(const std::string& content)
     while ((bMore = lines.Next(line)) && line != kFlashHeader) {
         if (line == kUtf8Marker) {
             bUtf8 = true;
+        } else if (line.rfind(kSessionStartPrefix, 0) == 0) {
+            result.sessionStart = ParseSessionStart(line);
+            bUnscanned = false;
         } else if (line == kUnscannedHistoryHeader) {
             bUnscanned = true;
         } else if (IsHeader(line)) {
@@ -204,4 +236,19 @@ CRecoverySnapshot CRecoveryFile::Parse(const std::string& content)
         }
     }
     return result;
+}
+
+CFileTime CRecoveryFile::SessionStartOf(const CRecoverySnapshot& snapshot, CFileTime lastWriteTime)
+{
+    // The file is written after the start: a recorded start later than the
+    // file cannot be right, and a later start would leave the session's
+    // entries behind as the user's.
+    if (snapshot.sessionStart == CFileTime() || snapshot.sessionStart > lastWriteTime) {
+        if (snapshot.sessionStart != CFileTime()) {
+            LOG_MESSAGE(L"CRecoveryFile::SessionStartOf recorded start %I64u is after the file's time %I64u",
+                        snapshot.sessionStart.GetTicks(), lastWriteTime.GetTicks());
+        }
+        return lastWriteTime;
+    }
+    return snapshot.sessionStart;
 }

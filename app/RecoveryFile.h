@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "framework/FileTime.h"
 #include "framework/String.h"
 #include "framework/StringSet.h"
 #include "framework/Time.h"
@@ -17,6 +18,9 @@ struct CRecoverySnapshot {
     CStringSet history;
     CStringSet cookies;
     CStringSet historyUnscanned;
+    // The instant the session started, at the platform's precision; zero
+    // when the file does not say (files of earlier versions).
+    CFileTime sessionStart;
 };
 
 // The recovery file "recovery.lck": text lines ended by CR LF, the sections
@@ -33,6 +37,12 @@ public:
     // Also before "[Flash Cookies]", after the marker, and only when there
     // is an entry: one line per history store left unread.
     static constexpr const char* kUnscannedHistoryHeader = "[Unscanned History]";
+    // Also before "[Flash Cookies]", after the marker: "[Session Start N]",
+    // N the start as a FILETIME in decimal. The file's own time is later
+    // than the start, and whole seconds are too coarse to tell the user's
+    // cache entries from the session's; readers that predate the line skip
+    // it as a section of its own.
+    static constexpr const char* kSessionStartPrefix = "[Session Start ";
 
     // The temporary file a write goes through: the path followed by ".tmp".
     static CString TempPathOf(const CString& strPath) { return strPath + L".tmp"; }
@@ -46,12 +56,17 @@ public:
     // Opens the file without sharing, reads every section and returns its
     // last-modification time. FALSE when the file cannot be opened (missing,
     // or held open by another copy) or read: there is nothing to recover.
-    [[nodiscard]] static BOOL Read(const CString& strPath, CRecoverySnapshot& snapshot, CTime& lastWriteTime);
+    [[nodiscard]] static BOOL Read(const CString& strPath, CRecoverySnapshot& snapshot, CFileTime& lastWriteTime);
+
+    // The session start a recovery works with: the recorded one, or, when
+    // the file records none or one it cannot have been written after, the
+    // file's last-modification time.
+    static CFileTime SessionStartOf(const CRecoverySnapshot& snapshot, CFileTime lastWriteTime);
 
     // The reading rules applied to a whole file's bytes: lines end at LF
     // (a CR before it is dropped); everything before the first
-    // "[Flash Cookies]" is skipped but the encoding marker and the unscanned
-    // history stores; a section ends at the next section's
+    // "[Flash Cookies]" is skipped but the encoding marker, the session start
+    // and the unscanned history stores; a section ends at the next section's
     // header; cookie records are groups of four lines, a short last group
     // is dropped.
     static CRecoverySnapshot Parse(const std::string& content);

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 #include "shell/ShellMessages.h"
 
 namespace {

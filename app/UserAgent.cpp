@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 
 BOOL CUserAgent::AddProductToken(const std::string& strAgent, std::string& strWithToken)
 {

@@ -210,7 +210,7 @@ int wmain(int argc, wchar_t** argv)
                 CDeleter deleter(FALSE, FALSE, FALSE);
                 CCookies cookies;
                 CTempInternetFiles cache;
-                cache.SetStartTime(start);
+                cache.SetStartTime(CFileTime(start.ToFileTime()));
                 cookies.SetDeleter(&deleter);
                 cache.SetDeleter(&deleter);
                 PlatformCallTimer::SetBucket(kCookieCleaner);

@@ -15,6 +15,7 @@
 #include "framework/File.h"
 #include "framework/Handles.h"
 #include "framework/String.h"
+#include "framework/FileTime.h"
 #include "framework/Time.h"
 #include "stores/IndexDatLayout.h"
 #include "stores/IndexDatParser.h"
@@ -93,12 +94,12 @@ struct CTally {
     long long pathChars = 0;
     long long times = 0;
 
-    void Add(const CString& url, const CString& path, const CTime& t)
+    void Add(const CString& url, const CString& path, const CFileTime& t)
     {
         ++records;
         urlChars += url.GetLength();
         pathChars += path.GetLength();
-        times += t.GetTime() & 0xFF;
+        times += static_cast<long long>(t.GetTicks() & 0xFF);
     }
     bool operator==(const CTally&) const = default;
 };
@@ -108,7 +109,7 @@ public:
     CTally m_tally;
 
 protected:
-    BOOL ProcessEntry(DWORD, DWORD, DWORD, CString strUrl, CString strLocalPath, CTime time) override
+    BOOL ProcessEntry(DWORD, DWORD, DWORD, CString strUrl, CString strLocalPath, CFileTime time) override
     {
         m_tally.Add(strUrl, strLocalPath, time);
         return TRUE;
@@ -147,7 +148,7 @@ public:
                 FILETIME ft;
                 ft.dwLowDateTime = static_cast<DWORD>(ft64);
                 ft.dwHighDateTime = static_cast<DWORD>(ft64 >> 32);
-                const CTime time = CTime::FromFileTimeViaLocal(ft);
+                const CFileTime time(ft);
                 CString dir;
                 if (!prefixes.empty()) {
                     BYTE index = 0;
@@ -285,7 +286,7 @@ int wmain(int argc, wchar_t** argv)
     WriteFileBytes(copy, store);
     struct CEraser : CIndexDatParser {
         int n = 0;
-        BOOL ProcessEntry(DWORD, DWORD dwOffset, DWORD dwSize, CString, CString, CTime) override
+        BOOL ProcessEntry(DWORD, DWORD dwOffset, DWORD dwSize, CString, CString, CFileTime) override
         {
             if (n++ % 10 == 0) {
                 RemoveEntry(dwOffset, dwSize);

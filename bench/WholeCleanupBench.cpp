@@ -34,7 +34,7 @@
 #include <vector>
 
 #include "bench/BenchClock.h"
-#include "app/Logger.h"
+#include "framework/Logger.h"
 #include "bench/PlatformCallTimer.h"
 #include "cleanup/CleanupManager.h"
 #include "cleanup/Deleter.h"
@@ -276,7 +276,7 @@ int wmain(int argc, wchar_t** argv)
     CJavaFiles java;
     CHistory history;
     CDeleter deleter(FALSE, FALSE, FALSE);
-    cache.SetStartTime(CTime::GetCurrentTime());
+    cache.SetStartTime(CFileTime::GetCurrentTime());
     BOOL bStartUp = TRUE;
     const double readCookies = Time([&] { bStartUp &= cookies.ReadCookies(); });
     const double removeCookies = Time([&] {

@@ -1,6 +1,6 @@
 #include "cleanup/BackgroundTask.h"
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 
 namespace {
 

@@ -2,8 +2,7 @@
 
 #include <exception>
 
-#include "app/Logger.h"
-#include "stores/Cookies.h"
+#include "framework/Logger.h"
 
 namespace {
 
@@ -53,11 +52,11 @@ BOOL CCleanupManager::RunBackgroundTask()
     LOG_MESSAGE(L"Start CCleanupManager::RunBackgroundTask()");
 
     if (m_pCookies != nullptr) {
-        bResult &= RunCategory(m_pCookies, L"m_pCookies", L"Notify of m_pCookies start");
+        bResult &= RunCategory(m_pCookies.Task(), L"m_pCookies", L"Notify of m_pCookies start");
         // Put the pre-session cookies back whether or not the removal
         // succeeded; a failure here is the cookie cleaner's to log.
         try {
-            m_pCookies->RecreateCookies();
+            m_pCookies.Restorer()->RecreateCookies();
         } catch (const CException& e) {
             LOG_EXCEPTION(e, L"m_pCookies->RecreateCookies() threw");
         }

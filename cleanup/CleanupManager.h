@@ -1,8 +1,7 @@
 #pragma once
 
 #include "cleanup/BackgroundTask.h"
-
-class CCookies;
+#include "cleanup/CookieRestorer.h"
 
 // Wipes one session on its worker thread: runs the category cleaners one
 // after another (cookies, Java cache, Flash shared objects, history,
@@ -16,7 +15,7 @@ public:
     BOOL RunBackgroundTask() override;
 
     // Set by the owner before the start; any may stay null. Not owned.
-    CCookies* m_pCookies = nullptr;
+    CCookieCategory m_pCookies;
     CBackgroundTask* m_pTempInternetFiles = nullptr;
     CBackgroundTask* m_pFlashSharedObjects = nullptr;
     CBackgroundTask* m_pJavaFiles = nullptr;

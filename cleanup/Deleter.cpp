@@ -3,7 +3,7 @@
 #include <io.h>
 #include <sys/stat.h>
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 
 namespace {
 

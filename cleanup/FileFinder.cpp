@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 #include "framework/Handles.h"
 
 namespace {
@@ -165,7 +165,8 @@ bool CFileFinder::PassesFilters(const WIN32_FIND_DATAW& data, const CString& str
         }
     }
     if ((f & CFileFinderOptions::kFilterLastWrite) != 0 &&
-        !InRange(data.ftLastWriteTime, o.m_timeLastWriteFrom, o.m_timeLastWriteTo)) {
+        (!InRange(data.ftLastWriteTime, o.m_timeLastWriteFrom, o.m_timeLastWriteTo) ||
+         CFileTime(data.ftLastWriteTime) < o.m_preciseLastWriteFrom)) {
         return false;
     }
     if ((f & CFileFinderOptions::kFilterCreation) != 0 &&

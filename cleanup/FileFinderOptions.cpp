@@ -14,6 +14,7 @@ void CFileFinderOptions::Reset()
     m_timeCreationTo = now;
     m_timeLastWriteFrom = now;
     m_timeLastWriteTo = now;
+    m_preciseLastWriteFrom = CFileTime();
     m_timeLastAccessFrom = now;
     m_timeLastAccessTo = now;
     m_dwAttributes = 0;

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "framework/FileTime.h"
 #include "framework/String.h"
 #include "framework/Time.h"
 
@@ -42,6 +43,10 @@ struct CFileFinderOptions {
     CTime m_timeCreationTo;
     CTime m_timeLastWriteFrom;
     CTime m_timeLastWriteTo;
+    // When set, the last-write filter's lower bound at the platform's
+    // precision as well: a file written earlier in the bound's own second
+    // does not pass.
+    CFileTime m_preciseLastWriteFrom;
     CTime m_timeLastAccessFrom;
     CTime m_timeLastAccessTo;
     DWORD m_dwAttributes = 0;

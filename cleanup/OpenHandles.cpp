@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 
 namespace {
 

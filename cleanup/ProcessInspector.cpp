@@ -1,6 +1,6 @@
 #include "cleanup/ProcessInspector.h"
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 
 namespace {
 

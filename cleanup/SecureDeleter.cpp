@@ -4,7 +4,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
-#include "app/LanguageManagerResource.h"
-#include "app/Logger.h"
+#include "framework/LanguageManagerResource.h"
+#include "framework/Logger.h"
 #include "framework/Handles.h"
 #include "widgets/MessageBox.h"
 

@@ -1,6 +1,6 @@
 #include "shell/MSDIThread.h"
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 #include "resources/Resource.h"
 #include "shell/AutomationObject.h"
 #include "shell/MSDIThreadManager.h"

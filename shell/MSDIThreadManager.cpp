@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 #include "framework/Handles.h"
 #include "shell/FrameUrlMessage.h"
 #include "shell/MSDIThread.h"

@@ -1,6 +1,6 @@
 #include "shell/MainFrame.h"
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 #include "shell/FrameUrlMessage.h"
 #include "shell/QuelmarSMDIView.h"
 #include "shell/ShellMessages.h"

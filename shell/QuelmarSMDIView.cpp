@@ -2,7 +2,7 @@
 
 #include <exdispid.h>
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 #include "shell/MSDIThread.h"
 #include "shell/MSDIThreadManager.h"
 #include "shell/MainFrame.h"

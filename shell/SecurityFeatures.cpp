@@ -1,6 +1,6 @@
 #include "shell/SecurityFeatures.h"
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 #include "framework/Handles.h"
 #include "framework/String.h"
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/Logger.h"
-#include "app/ProductWebSite.h"
+#include "framework/Logger.h"
+#include "framework/ProductWebSite.h"
 #include "cleanup/Deleter.h"
 #include "stores/CookiesIndexDat.h"
 #include "stores/TempInternetFilesIndexDat.h"
@@ -169,7 +169,7 @@ void CCacheReader::CleanIndexDatFiles()
             LOG_MESSAGE(L"CCacheReader::CleanIndexDatFiles could not clean the cookie index");
         }
         CTempInternetFilesIndexDat cache;
-        if (!cache.RemoveEntries(CTime())) {
+        if (!cache.RemoveEntries(CFileTime())) {
             LOG_MESSAGE(L"CCacheReader::CleanIndexDatFiles could not clean the cache index");
         }
     } catch (const CException& e) {

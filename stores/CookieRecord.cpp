@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 #include "framework/StdioFile.h"
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "cleanup/CookieRestorer.h"
 #include "framework/Handles.h"
 #include "framework/String.h"
 #include "framework/StringSet.h"
@@ -12,7 +13,7 @@ class CCookieRecord;
 // Keeps a session's cookies apart from the user's: at the session start
 // every cookie is read into a snapshot and then removed; at the clean-up
 // every cookie is removed again and the snapshot is set back.
-class CCookies : public CCacheReader {
+class CCookies : public CCacheReader, public CCookieRestorer {
 public:
     using InternetSetCookieExFn = DWORD(WINAPI*)(LPCWSTR, LPCWSTR, LPCWSTR, DWORD, DWORD_PTR);
     using IESetProtectedModeCookieFn = HRESULT(WINAPI*)(LPCWSTR, LPCWSTR, LPCWSTR, DWORD);
@@ -30,7 +31,7 @@ public:
     BOOL RunBackgroundTask() override;
     [[nodiscard]] BOOL removeCookies();
     // Sets every cookie of the snapshot again; the snapshot stays.
-    virtual BOOL RecreateCookies();
+    BOOL RecreateCookies() override;
 
     // The snapshot, as the recovery file writes and reloads it.
     CStringSet& GetSnapshot() { return m_snapshot; }

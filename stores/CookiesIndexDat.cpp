@@ -2,7 +2,7 @@
 
 #include <shlobj.h>
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 
 CString CCookiesIndexDat::GetCookiesFolder()
 {
@@ -35,7 +35,7 @@ BOOL CCookiesIndexDat::RemoveEntries()
 // (see EraseRecord): an erased live record would leave its hash slot
 // behind, and the host's cookies could then never be stored again.
 BOOL CCookiesIndexDat::ProcessEntry(DWORD dwType, DWORD dwOffset, DWORD dwSize, CString strUrl, CString,
-                                    CTime)
+                                    CFileTime)
 {
     if (dwType != IndexDat::kSignatureRedirect) {
         (void)EraseRecord(dwType, dwOffset, dwSize, strUrl);

@@ -18,7 +18,7 @@ public:
 
 protected:
     BOOL ProcessEntry(DWORD dwType, DWORD dwOffset, DWORD dwSize, CString strUrl, CString strLocalPath,
-                      CTime timeLastAccess) override;
+                      CFileTime timeLastAccess) override;
 
 private:
     CString m_strCookiesFolder;

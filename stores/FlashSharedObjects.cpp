@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 #include "cleanup/Deleter.h"
 #include "cleanup/FileFinder.h"
 #include "framework/Handles.h"

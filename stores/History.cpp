@@ -1,6 +1,6 @@
 #include "stores/History.h"
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 #include "stores/HistoryIndexDat.h"
 
 CHistory::~CHistory()

@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 #include "cleanup/FileFinder.h"
 #include "cleanup/FileFinderOptions.h"
 #include "stores/HistoryViewRefresh.h"
@@ -111,7 +111,7 @@ void CHistoryIndexDat::ProcessFiles(CStringSet* pUnscanned, const CStringSet* pS
     }
 }
 
-BOOL CHistoryIndexDat::ProcessEntry(DWORD dwType, DWORD dwOffset, DWORD dwSize, CString strUrl, CString, CTime)
+BOOL CHistoryIndexDat::ProcessEntry(DWORD dwType, DWORD dwOffset, DWORD dwSize, CString strUrl, CString, CFileTime)
 {
     if ((dwType != kSignatureUrl && dwType != kSignatureLeak) || m_pSnapshot == nullptr) {
         return TRUE;

@@ -37,7 +37,7 @@ public:
 
 protected:
     BOOL ProcessEntry(DWORD dwType, DWORD dwOffset, DWORD dwSize, CString strUrl, CString strLocalPath,
-                      CTime timeLastAccess) override;
+                      CFileTime timeLastAccess) override;
 
 private:
     void ListFiles(const CString& strHistoryFolder);

@@ -1,6 +1,6 @@
 #include "stores/HistoryViewRefresh.h"
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 #include "framework/ComPtr.h"
 #include "framework/Handles.h"
 

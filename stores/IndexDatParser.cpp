@@ -4,7 +4,7 @@
 
 #include <wininet.h>
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 
 // How the scan reads. A positioned read of one field costs 3-5 us under
 // Wine, so reading each field on its own is slow: on a 100,000-record store
@@ -324,13 +324,13 @@ ULONGLONG CIndexDatParser::VisitRecord(ULONGLONG ullPos, BOOL bScrub, const std:
         CString strUrl = m_reader.ReadAnsiString(ullPos + kUrlLocation, ullPos + dwInFile);
         CString strPath = ReadLocalPath(ullPos, dwInFile, prefixes, bHasDirectories, findings);
         if (!ProcessEntry(dwType, dwPos, dwInFile, std::move(strUrl), std::move(strPath),
-                          CTime::FromFileTimeViaLocal(ft))) {
+                          CFileTime(ft))) {
             bResult = FALSE;
         }
         return ullStep;
     }
     if (dwType == kSignatureRedirect) {
-        if (!ProcessEntry(dwType, dwPos, dwInFile, CString(), CString(), CTime())) {
+        if (!ProcessEntry(dwType, dwPos, dwInFile, CString(), CString(), CFileTime())) {
             bResult = FALSE;
         }
         return ullStep;

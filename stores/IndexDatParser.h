@@ -8,7 +8,7 @@
 #include "framework/CriticalSection.h"
 #include "framework/File.h"
 #include "framework/String.h"
-#include "framework/Time.h"
+#include "framework/FileTime.h"
 #include "stores/IndexDatLayout.h"
 #include "stores/IndexDatReader.h"
 
@@ -55,7 +55,7 @@ protected:
     // IsBlockAllocated), as far as its blocks are still free. Erase the
     // record with EraseRecord, which keeps the URL cache's index sound.
     virtual BOOL ProcessEntry(DWORD dwType, DWORD dwOffset, DWORD dwSize, CString strUrl, CString strLocalPath,
-                              CTime timeLastAccess) = 0;
+                              CFileTime timeLastAccess) = 0;
 
     // During a scan: whether the store's allocation bitmap marks the block
     // at dwOffset in use. The URL cache frees a deleted entry's blocks and

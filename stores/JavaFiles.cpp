@@ -3,7 +3,7 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 #include "cleanup/Deleter.h"
 #include "cleanup/FileFinder.h"
 #include "framework/File.h"

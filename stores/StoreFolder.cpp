@@ -1,6 +1,6 @@
 #include "stores/StoreFolder.h"
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 #include "cleanup/Deleter.h"
 #include "cleanup/FileFinder.h"
 #include "cleanup/FileFinderOptions.h"

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "app/Logger.h"
-#include "app/ProductWebSite.h"
+#include "framework/Logger.h"
+#include "framework/ProductWebSite.h"
 #include "cleanup/Deleter.h"
 #include "cleanup/FileFinder.h"
 #include "stores/TempInternetFilesIndexDat.h"
@@ -19,16 +19,18 @@ CString UpgradeDownloadAddress()
     return CString(kProductWebSiteHost) + kUpgradeDownloadPath;
 }
 
-// Every entry below the folder whose last write lies in [from, to], in
-// the finder's order (each folder's entries after its subfolders').
-std::vector<CString> ListWrittenBetween(const CString& strFolder, CTime from, CTime to)
+// Every entry below the folder written from the instant `from` up to the
+// second `to`, in the finder's order (each folder's entries after its
+// subfolders').
+std::vector<CString> ListWrittenBetween(const CString& strFolder, CFileTime from, CTime to)
 {
     CFileFinderOptions options;
     options.m_strBaseFolder = strFolder;
     options.m_strMask = L"*.*";
     options.m_bRecursive = TRUE;
     options.m_dwFilters = CFileFinderOptions::kFilterLastWrite;
-    options.m_timeLastWriteFrom = from;
+    options.m_timeLastWriteFrom = from.ToTime();
+    options.m_preciseLastWriteFrom = from;
     options.m_timeLastWriteTo = to;
     CFileFinder finder;
     const int nCount = finder.FindFiles(options);
@@ -79,7 +81,7 @@ BOOL CTempInternetFiles::ProcessEntry(const INTERNET_CACHE_ENTRY_INFOW& entry)
     if (strLocalFile.Find(kUpgradeProgramName) >= 0) {
         (void)RemoveEntry(strLocalFile, strUrl, m_pDeleter);
     }
-    if (CTime::FromFileTimeViaLocal(entry.LastAccessTime) < m_timeStart) {
+    if (CFileTime(entry.LastAccessTime) < m_timeStart) {
         return TRUE;
     }
     LOG_MESSAGE(L" removing Temp internet file for %s", strUrl.Left(kLoggedUrlLength).GetString());
@@ -106,7 +108,7 @@ BOOL CTempInternetFiles::DeleteSessionFiles()
 
 void CTempInternetFiles::DeleteUpgradeFiles()
 {
-    for (const CString& strPath : ListWrittenBetween(m_strCacheFolder, CTime(), CTime::GetCurrentTime())) {
+    for (const CString& strPath : ListWrittenBetween(m_strCacheFolder, CFileTime(), CTime::GetCurrentTime())) {
         if (IsAbortRequested()) {
             LOG_MESSAGE(L"Temporary Internet Files cleanup (NulvaneUpgrade) interrupted");
             return;

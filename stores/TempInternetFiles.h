@@ -1,7 +1,7 @@
 #pragma once
 
+#include "framework/FileTime.h"
 #include "framework/String.h"
-#include "framework/Time.h"
 #include "stores/CacheReader.h"
 
 // Removes what a browsing session added to the Temporary Internet Files:
@@ -14,8 +14,9 @@ public:
     ~CTempInternetFiles() override;
 
     // The session start; until it is set every entry and file qualifies.
-    void SetStartTime(CTime timeStart) { m_timeStart = timeStart; }
-    CTime GetStartTime() const { return m_timeStart; }
+    // Entries and files are compared with it at the platform's precision.
+    void SetStartTime(CFileTime timeStart) { m_timeStart = timeStart; }
+    CFileTime GetStartTime() const { return m_timeStart; }
 
     BOOL GetResult() override;
     BOOL RunBackgroundTask() override;
@@ -37,5 +38,5 @@ private:
     [[nodiscard]] BOOL DeleteListedFile(const CString& strPath);
 
     CString m_strCacheFolder;
-    CTime m_timeStart;
+    CFileTime m_timeStart;
 };

@@ -2,7 +2,7 @@
 
 #include <shlobj.h>
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 
 CString CTempInternetFilesIndexDat::GetCacheFolder()
 {
@@ -16,7 +16,7 @@ CString CTempInternetFilesIndexDat::GetCacheFolder()
 
 CTempInternetFilesIndexDat::CTempInternetFilesIndexDat() : m_strCacheFolder(GetCacheFolder()) {}
 
-BOOL CTempInternetFilesIndexDat::RemoveEntries(CTime timeThreshold)
+BOOL CTempInternetFilesIndexDat::RemoveEntries(CFileTime timeThreshold)
 {
     if (m_strCacheFolder.IsEmpty()) {
         return FALSE;
@@ -47,7 +47,7 @@ BOOL CTempInternetFilesIndexDat::RemoveEntries(CTime timeThreshold)
 // (a "LEAK" record, or a "URL " record in blocks it has freed, which keeps
 // its bytes) is erased at once.
 BOOL CTempInternetFilesIndexDat::ProcessEntry(DWORD dwType, DWORD dwOffset, DWORD dwSize, CString strUrl,
-                                              CString strLocalPath, CTime timeLastAccess)
+                                              CString strLocalPath, CFileTime timeLastAccess)
 {
     LOG_MESSAGE(L"CTempInternetFilesIndexDat::ProcessEntry start for URL:%s, TagType: ", strUrl.GetString());
     if (dwType == IndexDat::kSignatureRedirect) {

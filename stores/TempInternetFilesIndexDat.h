@@ -1,7 +1,7 @@
 #pragma once
 
 #include "framework/String.h"
-#include "framework/Time.h"
+#include "framework/FileTime.h"
 #include "stores/IndexDatParser.h"
 
 // Erases, in the Temporary Internet Files index, the records a session
@@ -17,13 +17,13 @@ public:
     // Scans the index file of the cache folder, if there is one, and
     // erases what qualifies. FALSE when the file exists but could not be
     // scanned.
-    [[nodiscard]] BOOL RemoveEntries(CTime timeThreshold);
+    [[nodiscard]] BOOL RemoveEntries(CFileTime timeThreshold);
 
 protected:
     BOOL ProcessEntry(DWORD dwType, DWORD dwOffset, DWORD dwSize, CString strUrl, CString strLocalPath,
-                      CTime timeLastAccess) override;
+                      CFileTime timeLastAccess) override;
 
 private:
     CString m_strCacheFolder;
-    CTime m_timeThreshold;
+    CFileTime m_timeThreshold;
 };

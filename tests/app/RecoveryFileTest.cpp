@@ -37,23 +37,25 @@ TEST(RecoveryFile, WritesSortedUtf8SectionsWholeOrNotAtAllAndReadsThemBack)
     CRecoverySnapshot snapshot;
     snapshot.flash = Set({L"C:\\\u0418\u0432\u0430\u043d\\\u4e2d.sol"});
     snapshot.historyUnscanned = Set({L"C:\\\u00e9\\index.dat"});
+    snapshot.sessionStart = CFileTime(134095824001234567ULL);
     snapshot.history = Set({L"Visited: u@http://b/", L"Visited: u@http://a/"});
     snapshot.cookies =
         Set({L"protectedmode\nhttp://a/\nn=v\u00e9\n1", L"notprotectedmode\nhttps://b/\nn=2;Secure\n8193"});
     // Sorted, unread history stores first (earlier readers skip them), every header.
     const std::string content =
-        "[Encoding UTF-8]\r\n[Unscanned History]\r\nC:\\\xc3\xa9\\index.dat\r\n[Flash Cookies]\r\n"
+        "[Encoding UTF-8]\r\n[Session Start 134095824001234567]\r\n[Unscanned History]\r\nC:\\\xc3\xa9\\index.dat\r\n[Flash Cookies]\r\n"
         "C:\\\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd\\\xe4\xb8\xad.sol\r\n[Java Cache]\r\n"
         "[History]\r\nVisited: u@http://a/\r\nVisited: u@http://b/\r\n[Cookies]\r\nnotprotectedmode\r\nhttps://b/\r\n"
         "n=2;Secure\r\n8193\r\nprotectedmode\r\nhttp://a/\r\nn=v\xc3\xa9\r\n1\r\n";
     CRecoverySnapshot back;
-    CTime written;
+    CFileTime written;
     EXPECT_FALSE(CRecoveryFile::Read(path, back, written));
     ASSERT_TRUE(CRecoveryFile::Write(path, snapshot));
     EXPECT_EQ(ReadTestFile(path), content);
     EXPECT_FALSE(TestFileExists(path + L".tmp"));
     ASSERT_TRUE(CRecoveryFile::Read(path, back, written));
     ExpectSame(back, snapshot);
+    EXPECT_EQ(back.sessionStart, snapshot.sessionStart);
 
     // Held without delete sharing, the file cannot be replaced: the old one stays.
     CHelperProcess other;
@@ -96,6 +98,24 @@ TEST(RecoveryFile, EarlierAndDamagedFilesAreReadAsWritten)
         SCOPED_TRACE(c.pszName);
         ExpectSame(CRecoveryFile::Parse(c.content), c.expected);
     }
+
+    // The session start is decimal digits that fit 64 bits, or none at all.
+    for (const auto& [line, ticks] : {std::pair{"[Session Start 42]", 42ULL}, {"[Session Start 4x2]", 0ULL},
+                                      {"[Session Start 18446744073709551615]", ~0ULL},
+                                      {"[Session Start 18446744073709551616]", 0ULL},
+                                      {"[Session Start ]", 0ULL}, {"[Session Start -1]", 0ULL}}) {
+        const std::string content = std::string(line) + "\r\n[Unscanned History]\r\nC:\\h.dat\r\n[Flash Cookies]\r\n";
+        const CRecoverySnapshot read = CRecoveryFile::Parse(content);
+        EXPECT_EQ(read.sessionStart, CFileTime(ticks)) << line;
+        EXPECT_EQ(read.historyUnscanned, Set({L"C:\\h.dat"})) << line;
+    }
+    // A recovery works from the recorded start, unless there is none or it
+    // is later than the file that records it.
+    CRecoverySnapshot snapshot;
+    for (const auto& [recorded, start] : {std::pair{0ULL, 100ULL}, {90ULL, 90ULL}, {100ULL, 100ULL}, {101ULL, 100ULL}}) {
+        snapshot.sessionStart = CFileTime(recorded);
+        EXPECT_EQ(CRecoveryFile::SessionStartOf(snapshot, CFileTime(100)), CFileTime(start)) << recorded;
+    }
 }
 
 TEST(RecoveryFile, MutatedFilesAreReadWithoutHarm)
@@ -127,7 +147,7 @@ TEST(RecoveryFile, MutatedFilesAreReadWithoutHarm)
         }
         CRecoverySnapshot back = CRecoveryFile::Parse(mutated);
         // Every 50th through a real file too.
-        CTime written;
+        CFileTime written;
         if (i % 50 == 0) {
             WriteTestFile(path, mutated);
             ASSERT_TRUE(CRecoveryFile::Read(path, back, written)) << "case " << i;

@@ -82,10 +82,7 @@ TEST(WholeCleanup, EveryStoreEndsAsItWasBeforeTheSession)
     CHistory history;
     ASSERT_EQ(java.GetCacheFolder(), javaCache);
     CDeleter deleter(FALSE, FALSE, FALSE);
-    for (const CTime seeded = CTime::GetCurrentTime(); CTime::GetCurrentTime() <= seeded;) {
-        Sleep(50);
-    }
-    tif.SetStartTime(CTime::GetCurrentTime());
+    tif.SetStartTime(CFileTime::GetCurrentTime());
     ASSERT_TRUE(cookies.ReadCookies());
     ASSERT_TRUE(cookies.StartRemoval(&deleter));
     cookies.WaitForBackgroundTask();

@@ -176,7 +176,7 @@ int RunSession(const wchar_t* appDataFolder, const wchar_t* script)
 {
     CMSDIApp app;
     app.SetAppDataFolder(appDataFolder);
-    app.GetTempInternetFiles().SetStartTime(CTime::GetCurrentTime());
+    app.GetTempInternetFiles().SetStartTime(CFileTime::GetCurrentTime());
     if (!app.GetCookies().ReadCookies()) {
         return 6;
     }

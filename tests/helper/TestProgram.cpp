@@ -15,7 +15,7 @@
 #include <string>
 
 #include "app/CommandLine.h"
-#include "app/Logger.h"
+#include "framework/Logger.h"
 #include "app/MSDIApp.h"
 #include "framework/Handles.h"
 

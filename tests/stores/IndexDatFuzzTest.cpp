@@ -111,10 +111,10 @@ CModelScan ModelEraseAllScan(const std::string& bytes, bool bScrub)
         if (entry && released) {
             zero(pos, bScrub ? inFile : 0);
         } else if (type != kHash) {
-            CSeenRecord r{type, static_cast<DWORD>(pos), inFile, CString(), CString(), CTime()};
+            CSeenRecord r{type, static_cast<DWORD>(pos), inFile, CString(), CString(), CFileTime()};
             if (type != kRedr) {
                 const uint64_t t = U32(f, pos + 0x10) | static_cast<uint64_t>(U32(f, pos + 0x14)) << 32;
-                r.time = CTime::FromFileTimeViaLocal({static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)});
+                r.time = CFileTime(t);
                 r.strUrl = CString::FromAnsi(String(f, pos + 0x68, pos + inFile));
                 const uint32_t nameAt = U32(f, pos + 0x3C);
                 r.strPath = nameAt != 0 && nameAt < inFile ? PlainName(String(f, pos + nameAt, pos + inFile)) : CString();

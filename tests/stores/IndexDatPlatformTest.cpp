@@ -94,7 +94,7 @@ TEST(IndexDatPlatform, TheScanSeesWhatTheUrlCacheHoldsAndTheCacheSurvivesInPlace
         ASSERT_EQ(live.size(), 1u) << entry.strUrl.ToUtf8();
         EXPECT_EQ(live[0].strFull, entry.strLocalFile) << entry.strUrl.ToUtf8();
         EXPECT_EQ(live[0].r.dwType, kUrl) << entry.strUrl.ToUtf8();
-        EXPECT_EQ(live[0].r.time, CTime::FromFileTimeViaLocal(entry.lastAccess)) << entry.strUrl.ToUtf8();
+        EXPECT_EQ(live[0].r.time, CFileTime(entry.lastAccess)) << entry.strUrl.ToUtf8();
     }
     // ... and nothing else is seen but "LEAK" records and the records the
     // cache deleted, which stay readable in free blocks.

@@ -1,7 +1,7 @@
 #include "tests/stores/RecordingParser.h"
 
 BOOL CRecordingParser::ProcessEntry(DWORD dwType, DWORD dwOffset, DWORD dwSize, CString strUrl,
-                                    CString strLocalPath, CTime timeLastAccess)
+                                    CString strLocalPath, CFileTime timeLastAccess)
 {
     m_seen.push_back({dwType, dwOffset, dwSize, std::move(strUrl), std::move(strLocalPath), timeLastAccess});
     return m_decide ? m_decide(*this, m_seen.back()) : TRUE;

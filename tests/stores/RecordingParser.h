@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "framework/String.h"
-#include "framework/Time.h"
+#include "framework/FileTime.h"
 #include "stores/IndexDatParser.h"
 
 // One ProcessEntry call as the parser made it.
@@ -14,7 +14,7 @@ struct CSeenRecord {
     DWORD dwSize = 0;
     CString strUrl;
     CString strPath;
-    CTime time;
+    CFileTime time;
 
     friend bool operator==(const CSeenRecord&, const CSeenRecord&) = default;
 };
@@ -43,7 +43,7 @@ public:
 
 protected:
     BOOL ProcessEntry(DWORD dwType, DWORD dwOffset, DWORD dwSize, CString strUrl, CString strLocalPath,
-                      CTime timeLastAccess) override;
+                      CFileTime timeLastAccess) override;
     BOOL DeleteCacheEntry(const CString& strUrl) override
     {
         m_deletedKeys.push_back(strUrl);

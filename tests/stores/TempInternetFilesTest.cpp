@@ -8,11 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
-#include "app/Logger.h"
-#include "app/ProductWebSite.h"
+#include "framework/Logger.h"
+#include "framework/ProductWebSite.h"
 #include "cleanup/Deleter.h"
 #include "framework/Handles.h"
 #include "stores/TempInternetFilesIndexDat.h"
@@ -31,17 +32,13 @@ bool IsInUrlCache(const CString& strUrl)
     return std::any_of(entries.begin(), entries.end(), [&](const CUrlCacheEntry& e) { return e.strUrl == strUrl; });
 }
 
-// The cleaner with its start after everything seeded so far (the start
-// has whole seconds) and its abort event reachable.
+// The cleaner with its start after everything seeded so far and its abort
+// event reachable.
 class CCleaner : public CTempInternetFiles {
 public:
     CCleaner()
     {
-        const CTime seeded = CTime::GetCurrentTime();
-        while (CTime::GetCurrentTime() <= seeded) {
-            Sleep(50);
-        }
-        SetStartTime(CTime::GetCurrentTime());
+        SetStartTime(CFileTime::GetCurrentTime());
         SetDeleter(&m_deleter);
     }
     ~CCleaner() override { StopBackgroundTask(0); }
@@ -100,6 +97,53 @@ TEST(TempInternetFiles, AHeldFileFailsTheRunAndKeepsItsRecordAndLeakedAndDropped
     EXPECT_FALSE(TestFileExists(leakedFile));
     EXPECT_EQ(ReadTestFile(oldOrphan), "old");
     DeleteFileW(oldOrphan);
+}
+
+// The user's browser caches pages a few milliseconds before the session
+// starts and the session a few after, all in one second: only the
+// platform's own precision tells whose each entry is.
+TEST(TempInternetFiles, EntriesOfTheStartsOwnSecondBelongToWhoeverCachedThem)
+{
+    const CString tag = UniqueTag();
+    std::vector<CString> users, sessions;
+    CCleaner cleaner;
+    bool bOneSecond = false;
+    for (int attempt = 0; attempt < 3 && !bOneSecond; ++attempt) {
+        users.clear();
+        sessions.clear();
+        // Just past a second boundary, so that both sides fit in its second.
+        Sleep(1020 - static_cast<DWORD>(CFileTime::GetCurrentTime().GetTicks() / 10000 % 1000));
+        const CTime second = CFileTime::GetCurrentTime().ToTime();
+        for (int i = 0; i < 3; ++i) {
+            users.push_back(FormatString(L"http://%s.user.example/%d-%d.html", tag.GetString(), attempt, i));
+            ASSERT_FALSE(AddCacheEntry(users.back(), "user").IsEmpty());
+        }
+        Sleep(5);
+        cleaner.SetStartTime(CFileTime::GetCurrentTime());
+        Sleep(5);
+        for (int i = 0; i < 3; ++i) {
+            sessions.push_back(FormatString(L"http://%s.session.example/%d-%d.html", tag.GetString(), attempt, i));
+            ASSERT_FALSE(AddCacheEntry(sessions.back(), "session").IsEmpty());
+        }
+        bOneSecond = CFileTime::GetCurrentTime().ToTime() == second;
+    }
+    ASSERT_TRUE(bOneSecond) << "the seeding never fitted in one second";
+    std::map<CString, CString> files;
+    for (const CUrlCacheEntry& e : EnumerateUrlCache()) {
+        files[e.strUrl] = e.strLocalFile;
+    }
+    ASSERT_TRUE(cleaner.RunBackgroundTask());
+
+    const std::vector<std::string> audit = RunTraceAudit(L"urlcache");
+    for (const CString& url : users) {
+        ASSERT_EQ(files.count(url), 1u) << url.ToUtf8();
+        EXPECT_EQ(LinesContaining(audit, url.ToUtf8()).size(), 1u) << url.ToUtf8();
+        EXPECT_EQ(ReadTestFile(files[url]), "user") << url.ToUtf8();
+    }
+    for (const CString& url : sessions) {
+        EXPECT_TRUE(LinesContaining(audit, url.ToUtf8()).empty()) << url.ToUtf8();
+        EXPECT_FALSE(TestFileExists(files[url])) << url.ToUtf8();
+    }
 }
 
 TEST(TempInternetFiles, TheUpgradeProgramNeverStaysButItsDownloadEntryIsKeptByTheWalk)

@@ -1,6 +1,6 @@
 #include "tests/support/LogCapture.h"
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 
 CLogCapture::CLogCapture()
 {

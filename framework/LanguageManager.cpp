@@ -1,9 +1,9 @@
-#include "app/LanguageManager.h"
+#include "framework/LanguageManager.h"
 
 #include <cwchar>
 #include <string>
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 #include "framework/File.h"
 
 namespace {

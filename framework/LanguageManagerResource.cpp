@@ -1,6 +1,6 @@
-#include "app/LanguageManagerResource.h"
+#include "framework/LanguageManagerResource.h"
 
-#include "app/Logger.h"
+#include "framework/Logger.h"
 #include "resources/Resource.h"
 
 CLanguageManagerResource* CLanguageManagerResource::s_pInstance = nullptr;

@@ -1,4 +1,4 @@
-#include "app/Logger.h"
+#include "framework/Logger.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/LanguageManagerResource.h"
+#include "framework/LanguageManagerResource.h"
 
 #include <gtest/gtest.h>
 

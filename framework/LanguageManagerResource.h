@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "app/LanguageManager.h"
+#include "framework/LanguageManager.h"
 
 // The language table of the program's own "LANGUAGES" resource, one per
 // process, reached through Instance.

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+class CBackgroundTask;
+
+// What puts the start-of-session cookies back. The cookie cleaner lives in
+// the stores, above this room: the clean-up manager knows it only as a task
+// to run and, after it, this.
+class CCookieRestorer {
+public:
+    // Sets every cookie of the snapshot again; the snapshot stays.
+    virtual BOOL RecreateCookies() = 0;
+
+protected:
+    ~CCookieRestorer() = default;
+};
+
+// The cookie cleaner as the manager holds it: taken from one object that is
+// both a task and a restorer, so that the two can never name different
+// cleaners, or one be set without the other.
+class CCookieCategory {
+public:
+    CCookieCategory() = default;
+    CCookieCategory(std::nullptr_t) {}
+    template <class TCleaner>
+    CCookieCategory(TCleaner* pCleaner) : m_pTask(pCleaner), m_pRestorer(pCleaner)
+    {
+    }
+
+    CBackgroundTask* Task() const { return m_pTask; }
+    CCookieRestorer* Restorer() const { return m_pRestorer; }
+
+    friend bool operator==(const CCookieCategory& category, std::nullptr_t) { return category.m_pTask == nullptr; }
+
+private:
+    CBackgroundTask* m_pTask = nullptr;
+    CCookieRestorer* m_pRestorer = nullptr;
+};
