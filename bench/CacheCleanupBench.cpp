@@ -117,7 +117,7 @@ bool IsCookie(const INTERNET_CACHE_ENTRY_INFOW& e, CTime)
 bool IsSessionEntry(const INTERNET_CACHE_ENTRY_INFOW& e, CTime start)
 {
     return (e.CacheEntryType & (COOKIE_CACHE_ENTRY | URLHISTORY_CACHE_ENTRY)) == 0 &&
-           CTime::FromFileTimeViaLocal(e.LastAccessTime) >= start;
+           CTime::FromFileTime(e.LastAccessTime) >= start;
 }
 
 int CountEntries()

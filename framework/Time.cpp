@@ -39,25 +39,6 @@ CTime CTime::FromFileTime(const FILETIME& ft)
     return CTime(seconds);
 }
 
-CTime CTime::FromFileTimeViaLocal(const FILETIME& ft)
-{
-    FILETIME local;
-    SYSTEMTIME st;
-    if (!FileTimeToLocalFileTime(&ft, &local) || !FileTimeToSystemTime(&local, &st)) {
-        return CTime();
-    }
-    struct tm t = {};
-    t.tm_year = st.wYear - 1900;
-    t.tm_mon = st.wMonth - 1;
-    t.tm_mday = st.wDay;
-    t.tm_hour = st.wHour;
-    t.tm_min = st.wMinute;
-    t.tm_sec = st.wSecond;
-    t.tm_isdst = -1;
-    const __time64_t seconds = _mktime64(&t);
-    return CTime(seconds < 0 ? 0 : static_cast<int64_t>(seconds));
-}
-
 FILETIME CTime::ToFileTime() const
 {
     ULARGE_INTEGER u;

@@ -18,10 +18,6 @@ public:
 
     // The exact instant of a FILETIME, truncated to whole seconds.
     static CTime FromFileTime(const FILETIME& ft);
-    // The way the index-file reader converts record times: through the local
-    // time of the FILETIME and back, the platform deciding daylight saving.
-    // A time that cannot be converted (before 1970, say) gives 0.
-    static CTime FromFileTimeViaLocal(const FILETIME& ft);
 
     FILETIME ToFileTime() const;
     int64_t GetTime() const { return m_time; }

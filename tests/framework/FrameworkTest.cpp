@@ -180,12 +180,6 @@ TEST(Time, FileTimesConvertAsThePlatformDoesAndUnusableOnesGiveZero)
     for (const auto& [t, seconds] : times) {
         EXPECT_EQ(CTime::FromFileTime(fileTime(t)).GetTime(), seconds) << t;
     }
-    // Summer and winter: no local offset is left over.
-    for (const int64_t seconds : {1592222400, 1579089600}) {
-        EXPECT_EQ(CTime::FromFileTimeViaLocal(fileTime(kEpoch + seconds * 10000000ull)), CTime(seconds));
-    }
-    EXPECT_EQ(CTime::FromFileTimeViaLocal(FILETIME{0, 0}).GetTime(), 0);
-    EXPECT_EQ(CTime::FromFileTimeViaLocal(FILETIME{0xFFFFFFFF, 0xFFFFFFFF}).GetTime(), 0);
 }
 
 TEST(File, TruncatesOnlyWhenAskedAndReadsLinesOfAnyLength)
