@@ -1,17 +1,25 @@
 // nulvane_session_driver: plays the user's side of a browsing session from
 // outside the program, for the demonstration session and the kill runs.
-// Wine renders no pages, so the traces a session leaves are made the way
-// the rendering control makes them: through WinINet's URL cache and cookie
-// calls, and as Flash and Java files.
+// Under Wine the rendering control downloads pages (cache entries and
+// cookies) but records no history, and there are no Flash or Java plug-ins:
+// those traces are made here the way the control and the plug-ins make them,
+// through WinINet's URL cache and cookie calls, and as Flash and Java files.
 //
 // Usage: nulvane_session_driver <command> [arguments]
 //   seed <tag>              the user's own browsing before the session:
-//                           cache entries, cookies, history, Flash and Java
-//                           files, under host names made from the tag
-//   browse <tag> <n>        what session n adds: new cache entries, cookies
-//                           (one of them overwriting a cookie of the user's),
-//                           history, a changed and a new Flash file, a Java
-//                           file
+//                           cache entries, cookies (one of them for
+//                           127.0.0.1, which the demonstration's loopback site
+//                           overwrites), history, Flash and Java files, under
+//                           host names made from the tag
+//   browse <tag> <n>        what session n adds without a site to browse:
+//                           new cache entries, cookies (one of them
+//                           overwriting a cookie of the user's), and what
+//                           browse-extras adds for its own page
+//   browse-extras <tag> <n> [url ...]
+//                           what the control cannot make under Wine: history
+//                           records of the URLs and of a page the user had
+//                           visited before, a changed and a new Flash file,
+//                           a Java file
 //   wait-window <ms>        waits until a browser window is visible; prints
 //                           its handle; exit 1 when none came in time
 //   close                   asks every browser window to close (WM_CLOSE);
@@ -96,11 +104,32 @@ int Seed(const CString& tag)
     steps.Check(!AddCacheEntry(before + L"style.css", "body{}").IsEmpty(), L"cache entry");
     steps.Check(AddCookie(shop, L"basket", L"3"), L"cookie");
     steps.Check(AddCookie(shop + L"account/", L"user", L"ann"), L"cookie");
+    // Cookies ignore ports: whatever port the loopback site gets, its "visit"
+    // cookie replaces this one during the session.
+    steps.Check(AddCookie(L"http://127.0.0.1/", L"visit", L"own-" + tag), L"cookie");
     steps.Check(AddHistoryEntry(before + L"index.html"), L"history");
     steps.Check(AddHistoryEntry(L"http://" + tag + L".news.example/today"), L"history");
     steps.Check(WriteWholeFile(FlashSite(tag, L".game.example\\game.swf\\state.sol"), "score=10"), L"Flash file");
     steps.Check(WriteWholeFile(FlashSite(tag, L".video.example\\player.swf\\volume.sol"), "volume=7"), L"Flash file");
     steps.Check(WriteWholeFile(JavaFolder(tag) + L"\\applet.jar", "applet"), L"Java file");
+    return steps.nFailed == 0 ? 0 : 1;
+}
+
+// The traces the control cannot make under Wine: it records no visits, and
+// there are no plug-ins to write Flash or Java files.
+int BrowseExtras(const CString& tag, const CString& run, const std::vector<CString>& visited)
+{
+    CSteps steps;
+    for (const CString& url : visited) {
+        steps.Check(AddHistoryEntry(url), L"history");
+    }
+    // A page of the user's visited again: its record must come back as it
+    // was, not go with the session's.
+    steps.Check(AddHistoryEntry(L"http://" + tag + L".before.example/index.html"), L"history");
+    steps.Check(WriteWholeFile(FlashSite(tag, L".game.example\\game.swf\\state.sol"), "score=999999"), L"Flash file");
+    steps.Check(WriteWholeFile(FlashSite(tag, L".ads.example\\ad.swf\\tracking" + run + L".sol"), "seen"),
+                L"Flash file");
+    steps.Check(WriteWholeFile(JavaFolder(tag) + L"\\session" + run + L".jar", "session"), L"Java file");
     return steps.nFailed == 0 ? 0 : 1;
 }
 
@@ -114,13 +143,7 @@ int Browse(const CString& tag, const CString& run)
     steps.Check(!AddCacheEntry(session + L"c.png", "png").IsEmpty(), L"cache entry");
     steps.Check(AddCookie(L"http://" + tag + L".tracker" + run + L".example/", L"id", L"session" + run), L"cookie");
     steps.Check(AddCookie(shop, L"basket", L"99"), L"cookie");
-    steps.Check(AddHistoryEntry(session + L"a.html"), L"history");
-    steps.Check(AddHistoryEntry(L"http://" + tag + L".before.example/index.html"), L"history");
-    steps.Check(WriteWholeFile(FlashSite(tag, L".game.example\\game.swf\\state.sol"), "score=999999"), L"Flash file");
-    steps.Check(WriteWholeFile(FlashSite(tag, L".ads.example\\ad.swf\\tracking" + run + L".sol"), "seen"),
-                L"Flash file");
-    steps.Check(WriteWholeFile(JavaFolder(tag) + L"\\session" + run + L".jar", "session"), L"Java file");
-    return steps.nFailed == 0 ? 0 : 1;
+    return BrowseExtras(tag, run, {session + L"a.html"}) == 0 && steps.nFailed == 0 ? 0 : 1;
 }
 
 std::vector<HWND> BrowserWindows()
@@ -240,6 +263,9 @@ int wmain(int argc, wchar_t** argv)
     if (command == L"browse" && argc == 4) {
         return Browse(argv[2], argv[3]);
     }
+    if (command == L"browse-extras" && argc >= 4) {
+        return BrowseExtras(argv[2], argv[3], std::vector<CString>(argv + 4, argv + argc));
+    }
     if (command == L"wait-window" && argc == 3) {
         return WaitWindow(wcstoul(argv[2], nullptr, 10));
     }
@@ -252,6 +278,6 @@ int wmain(int argc, wchar_t** argv)
     if (command == L"compare" && (argc == 5 || argc == 6)) {
         return Compare(argv[2], argv[3], argv[4], argc == 6 && wcscmp(argv[5], L"--list") == 0);
     }
-    fprintf(stderr, "usage: nulvane_session_driver seed|browse|wait-window|close|kill|compare ...\n");
+    fprintf(stderr, "usage: nulvane_session_driver seed|browse|browse-extras|wait-window|close|kill|compare ...\n");
     return 2;
 }
