@@ -75,11 +75,6 @@ echo "== preparing the Wine prefix $WINEPREFIX on display $DISPLAY (seed $seed)"
 nulvane_prepare_prefix
 cd "$work"
 "$w" "$driver" seed user </dev/null || { echo "seeding the profile failed" >&2; exit 2; }
-# Nulvane tells the session's cache entries from the user's by their last
-# access, in whole seconds from its start: the user's entries, seeded less
-# than a second before the first run's start, would count as that session's
-# and go. A real user's browsing ends longer before.
-sleep 1
 # A user who has used Nulvane before and declined to make it the default
 # browser this month: no start of the campaign stops on that question.
 "$w" reg add 'HKCU\SOFTWARE\Nulvane' /v FirstRun /t REG_DWORD /d "$(date +%s)" /f </dev/null >/dev/null 2>&1
