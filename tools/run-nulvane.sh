@@ -114,12 +114,6 @@ echo "== the user's own browsing before the session"
 "$w" "$driver" seed user </dev/null
 "$w" "$audit" >"$work/before.txt" </dev/null
 echo "   cache entries, cookies (visit=$(site_cookie "$work/before.txt" visit) among them, for 127.0.0.1), history, Flash and Java files"
-# Nulvane tells the session's cache entries from the user's by their last
-# access, in whole seconds from its start: an entry the user's own browsing
-# touched in the very second Nulvane starts counts as the session's and goes.
-# The user's browsing here ended a fraction of a second ago; a real user's
-# ends longer before.
-sleep 1
 
 # fetched <url>: waits (up to 60 s) until the control has stored <url> in
 # its cache: the record in Content.IE5's index.dat, as the audit reads it.
