@@ -222,13 +222,19 @@ TEST_F(Startup, LaterCopiesHandTheirUrlOverAndStartsDuringTheCleanupWaitTheirTur
     const CString tag = UniqueTag();
     const CString preSession = L"http://" + tag + L".before.example/kept.html";
     ASSERT_FALSE(AddCacheEntry(preSession, "kept").IsEmpty());
+    // The session browses a site on 127.0.0.1 whose cookie overwrites one of the user's.
+    const CLoopbackSite site;
+    const std::vector<CString> pages = {site.Url(L"/index.html"), site.Url(L"/news.html"), site.Url(L"/logo.png")};
+    ASSERT_FALSE(pages[0].IsEmpty());
+    SetCookie(site.Url(L"/"), L"visit=own-user" + CString(kExpiry));
 
     // The first copy's session is on record before anything is touched.
     CProgram first;
-    ASSERT_TRUE(first.Start(L"", NextLog()));
+    ASSERT_TRUE(first.Start(pages[0], NextLog()));
     const HWND hFrame = first.WaitForWindow(kFrameClass);
     ASSERT_NE(hFrame, nullptr) << first.Log();
-    ASSERT_TRUE(first.WaitForLog("CMSDIApp::InitInstance() opening the first window on " + kHomePage + "\n", 1000));
+    ASSERT_TRUE(first.WaitForLog("CMSDIApp::InitInstance() opening the first window on " + pages[0].ToUtf8() + "\n",
+                                 1000));
     EXPECT_TRUE(TestFileExists(UserRecoveryFile()));
     const std::string startLog = first.Log();
     EXPECT_LT(startLog.find("CMSDIApp::WriteRecoveryFile end\n"), startLog.find("CCookies::removeCookies()"));
@@ -243,10 +249,16 @@ TEST_F(Startup, LaterCopiesHandTheirUrlOverAndStartsDuringTheCleanupWaitTheirTur
     HandOver(first, CString::FromUtf8(overlongUrl), overlongUrl.substr(0, 1023));
     HandOver(first, L"", kHomePage);
     HandOver(first, L"--silentcleanup", kHomePage);
+    // The rest of the site; the rendering control itself caches each page
+    // and stores the site's cookies.
+    HandOver(first, pages[1], pages[1].ToUtf8());
+    HandOver(first, pages[2], pages[2].ToUtf8());
+    for (const CString& page : pages) {
+        EXPECT_TRUE(WaitUntil([&] { return UrlCacheHas(page); }, 30000)) << page.ToUtf8();
+    }
+    EXPECT_EQ(LinesContaining(RunTraceAudit(L"cookieapi"), "\tvisit=session-home").size(), 1u);
 
-    // The session's own trace, then the last window closes.
-    const CString session = L"http://" + tag + L".session.example/gone.html";
-    ASSERT_FALSE(AddCacheEntry(session, "session").IsEmpty());
+    // The last window closes.
     ASSERT_TRUE(PostMessageW(hFrame, WM_CLOSE, 0, 0));
     ASSERT_TRUE(first.WaitForLog("Starting automatic cleanup at exit", 20000)) << first.Log();
     // A start during that clean-up asks the user to wait.
@@ -264,13 +276,19 @@ TEST_F(Startup, LaterCopiesHandTheirUrlOverAndStartsDuringTheCleanupWaitTheirTur
     ASSERT_NE(hSecondFrame, nullptr) << waiting.Log();
     EXPECT_TRUE(waiting.LogHas("opening the first window on " + afterUrl.ToUtf8() + "\n"));
     EXPECT_FALSE(waiting.LogHas("RunRecoveryCleanup"));
-    EXPECT_FALSE(UrlCacheHas(session));
+    for (const CString& page : pages) {
+        EXPECT_FALSE(UrlCacheHas(page)) << page.ToUtf8();
+    }
     EXPECT_TRUE(UrlCacheHas(preSession));
     EXPECT_TRUE(TestFileExists(UserRecoveryFile()));
 
     // The boss command ends it; the data folder goes with its last file.
     ASSERT_TRUE(PostMessageW(hSecondFrame, WM_COMMAND, 32819, 0));
     EXPECT_EQ(waiting.WaitForExit(), 0) << waiting.Log();
+    // The user's cookie is back; the site's own is gone.
+    const std::vector<std::string> cookies = RunTraceAudit(L"cookieapi");
+    EXPECT_EQ(LinesContaining(cookies, "\tvisit=own-user").size(), 1u);
+    EXPECT_TRUE(LinesContaining(cookies, "seen=news").empty());
     EXPECT_FALSE(TestFileExists(AppDataFolder() + L"\\Nulvane"));
 }
 

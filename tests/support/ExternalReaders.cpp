@@ -87,8 +87,35 @@ std::vector<std::string> LinesContaining(const std::vector<std::string>& lines, 
 }
 
 
-// Wine starts host programs without a process handle to wait on, so the
-// shell leaves the exit code in a file that is polled for.
+// Starts a command line on the host; Wine gives no process handle to wait on.
+static void StartHostCommand(CString command)
+{
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    EXPECT_TRUE(CreateProcessW(nullptr, command.GetBuffer(0), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    CHandle process(pi.hProcess);
+    CHandle thread(pi.hThread);
+}
+
+CLoopbackSite::CLoopbackSite()
+{
+    const CString portFile = m_folder / L"port";
+    // Its output goes nowhere: a host process holding the test's pipes open
+    // would keep CTest waiting for it.
+    StartHostCommand(FormatString(L"/bin/sh -c \"python3 '%s/tools/loopback-site.py' '%s' 120 </dev/null >/dev/null 2>&1\"",
+                                  CString::FromUtf8(NULVANE_SOURCE_DIR).GetString(), HostPathOf(portFile).GetString()));
+    for (int i = 0; i < 200 && !TestFileExists(portFile); ++i) {
+        Sleep(50);
+    }
+    const int nPort = TestFileExists(portFile) ? atoi(ReadTestFile(portFile).c_str()) : 0;
+    EXPECT_GT(nPort, 0) << "the loopback site did not start";
+    if (nPort > 0) {
+        m_strBase = FormatString(L"http://127.0.0.1:%d", nPort);
+    }
+}
+
+// The shell leaves msiecfexport's exit code in a file that is polled for.
 std::multiset<CString> ExportIndexLocations(const CTempFolder& folder, const CString& strIndex, const wchar_t* pszMode)
 {
     const CString copy = folder / L"export.dat";
@@ -103,12 +130,7 @@ std::multiset<CString> ExportIndexLocations(const CTempFolder& folder, const CSt
         L"/bin/sh -c \"msiecfexport -m %s '%s' > '%s' 2>&1; echo $? > '%s.tmp' && mv '%s.tmp' '%s'\"", pszMode,
         HostPathOf(copy).GetString(), HostPathOf(output).GetString(), hostRc.GetString(), hostRc.GetString(),
         hostRc.GetString());
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    EXPECT_TRUE(CreateProcessW(nullptr, command.GetBuffer(0), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-    CHandle process(pi.hProcess);
-    CHandle thread(pi.hThread);
+    StartHostCommand(command);
     for (int i = 0; i < 600 && !TestFileExists(rc); ++i) {
         Sleep(50);
     }

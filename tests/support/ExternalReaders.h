@@ -23,3 +23,16 @@ std::vector<std::string> LinesContaining(const std::vector<std::string>& lines, 
 // ("items", "recovered", "all") for a copy of the index file, given the
 // signature that reader insists on. Work files go to the folder.
 std::multiset<CString> ExportIndexLocations(const CTempFolder& folder, const CString& strIndex, const wchar_t* pszMode);
+
+// tools/loopback-site.py on the host, on 127.0.0.1, for a session that the
+// program itself browses. It ends by itself two minutes after its start.
+class CLoopbackSite {
+public:
+    CLoopbackSite();
+    // "http://127.0.0.1:<port><path>"; empty when the site did not start.
+    CString Url(const wchar_t* pszPath) const { return m_strBase.IsEmpty() ? CString() : m_strBase + pszPath; }
+
+private:
+    CTempFolder m_folder;
+    CString m_strBase;
+};
