@@ -90,14 +90,7 @@ cd "$work"
 # before its exit trap runs.
 python3 "$root/tools/loopback-site.py" "$work/site.port" 300 2>"$work/site.log" </dev/null >/dev/null &
 site_pid=$!
-for _ in $(seq 1 100); do
-    [ -s "$work/site.port" ] && break
-    sleep 0.1
-done
-if [ ! -s "$work/site.port" ]; then
-    echo "the loopback site did not start" >&2
-    exit 1
-fi
+nulvane_wait_for_file "$work/site.port" "the loopback site" || exit 1
 site="http://127.0.0.1:$(cat "$work/site.port")"
 echo "== a small web site at $site/ (tools/loopback-site.py): three pages, an image, two cookies"
 

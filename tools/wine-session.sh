@@ -19,6 +19,17 @@ nulvane_install_missing() {
     DEBIAN_FRONTEND=noninteractive $_sudo apt-get install -y -qq --no-install-recommends $_missing >/dev/null
 }
 
+# nulvane_wait_for_file <path> <what>: waits up to 10 s for a program that
+# reports itself ready by writing the file; says so when <what> did not.
+nulvane_wait_for_file() {
+    for _ in $(seq 1 100); do
+        [ -s "$1" ] && return 0
+        sleep 0.1
+    done
+    echo "$2 did not start" >&2
+    return 1
+}
+
 # nulvane_start_xvfb <folder>: starts a private Xvfb on a display it picks
 # itself (never a fixed one, which another job may hold), exports DISPLAY and
 # sets nulvane_xvfb_pid. It must run before the prefix's first Wine process:
@@ -28,14 +39,7 @@ nulvane_start_xvfb() {
     Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
     nulvane_xvfb_pid=$!
     exec 3>&-
-    for _ in $(seq 1 100); do
-        [ -s "$1/display" ] && break
-        sleep 0.1
-    done
-    if [ ! -s "$1/display" ]; then
-        echo "Xvfb did not start" >&2
-        return 1
-    fi
+    nulvane_wait_for_file "$1/display" "Xvfb" || return 1
     DISPLAY=":$(cat "$1/display")"
     export DISPLAY
 }
