@@ -141,6 +141,10 @@ TEST_F(FlashSharedObjectsTest, WhatIsHeldFailsTheRunAndIsLeftForTheNextAttempt)
         EXPECT_FALSE(m_flash.RunBackgroundTask());
         EXPECT_TRUE(TestFileExists(p + L".bak") && TestFileExists(r));  // (the backup not read: its times are kept)
     }
+    // Nor can a run without a deleter pass for one that removed anything.
+    m_flash.SetDeleter(nullptr);
+    EXPECT_FALSE(m_flash.RunBackgroundTask());
+    m_flash.SetDeleter(&m_deleter);
     ASSERT_TRUE(m_flash.RunBackgroundTask());
     EXPECT_EQ(TimesOf(p), times);  // carried by the backup
     EXPECT_EQ(ReadTestFile(p), "p at the start");

@@ -1,6 +1,7 @@
 // The Java cache cleaner: where "deployment.properties" puts the cache, and
 // the rules of the clean-up that the whole clean-up test does not reach.
 #include "stores/JavaFiles.h"
+#include "stores/JavaProperties.h"
 
 #include <gtest/gtest.h>
 
@@ -45,6 +46,11 @@ TEST(JavaFiles, TheCacheFolderIsReadAsTheJavaRuntimeWritesIt)
     for (const auto& [text, expected] : cases) {
         EXPECT_EQ(CJavaFiles::CacheFolderFromProperties(text, kDeployment, kDefault), expected) << text;
     }
+    // Keys of odd length, every hex digit, an escape that starts the value.
+    const std::vector<CJavaProperties::CEntry> entries = CJavaProperties::Parse("odd=\\u0039\\u00e91\\\\x\n");
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].strKey, L"odd");
+    EXPECT_EQ(entries[0].strValue, L"9\u00e91\\x");
 }
 
 TEST(JavaFiles, TheRealPropertiesFileMovesTheCacheAndOnlyTheSessionsFilesAndFoldersGo)
