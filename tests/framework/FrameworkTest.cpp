@@ -1,11 +1,14 @@
 #include "framework/ComPtr.h"
 #include "framework/Dialog.h"
 #include "framework/File.h"
+#include "framework/FrameWindow.h"
 #include "framework/Handles.h"
 #include "framework/Registry.h"
 #include "framework/StdioFile.h"
 #include "framework/String.h"
+#include "framework/StringSet.h"
 #include "framework/Time.h"
+#include "framework/View.h"
 #include "framework/WinThread.h"
 #include "framework/Window.h"
 
@@ -168,6 +171,10 @@ TEST(String, OutOfRangePositionsAreClampedOrFoundNowhere)
     }
     EXPECT_THROW(t.GetAt(6), std::out_of_range);
     EXPECT_THROW(t.GetAt(-1), std::out_of_range);
+    // Sets compare by content, exactly.
+    CStringSet a, b;
+    EXPECT_TRUE(a.Add(L"x") && b.Add(L"X") && !(a == b));
+    EXPECT_TRUE(b.Remove(L"X") && b.Add(L"x") && a == b);
 }
 
 TEST(Time, FileTimesConvertAsThePlatformDoesAndUnusableOnesGiveZero)
@@ -191,6 +198,7 @@ TEST(File, TruncatesOnlyWhenAskedAndReadsLinesOfAnyLength)
 
     const std::string longLine(10000, 'q');  // spans the read buffer
     WriteTestFile(path, "first\r\n\r\nthird\n" + longLine + "\r\nlast without end");
+    EXPECT_EQ(CFile(path, CFile::modeRead).Seek(7, CFile::begin), 7u);
     CStdioFile lines;
     ASSERT_TRUE(lines.Open(path, CFile::modeRead | CFile::shareDenyWrite));
     std::string line;
@@ -365,6 +373,18 @@ TEST(Window, StopsEveryExceptionAndNeverTakesAnotherClasssWindowForOne)
     EXPECT_FALSE(throwing.Create());
     EXPECT_EQ(throwing.GetSafeHwnd(), nullptr);
     EXPECT_EQ(throwing.nCaught, 1);
+}
+
+TEST(FrameWindow, OwnsTheViewsItMakesAndMakesNoneWithoutAFactory)
+{
+    CFrameWindow frame;
+    ASSERT_TRUE(frame.LoadFrame(0, WS_OVERLAPPEDWINDOW, nullptr, nullptr));
+    const CView* pView = frame.CreateView([] { return std::make_unique<CView>(); }, nullptr, CFrameWindow::kFirstViewId);
+    ASSERT_NE(pView, nullptr);
+    EXPECT_TRUE(IsChild(frame.GetSafeHwnd(), pView->GetSafeHwnd()));
+    EXPECT_EQ(frame.CreateView({}, nullptr, CFrameWindow::kFirstViewId + 1), nullptr);
+    EXPECT_EQ(frame.GetViews().size(), 1u);
+    EXPECT_TRUE(frame.DestroyWindow());
 }
 
 TEST(Dialog, AQuitEndsItAndReachesTheOuterLoopAndTheOwnerIsDisabledOnlyWhileItRuns)
