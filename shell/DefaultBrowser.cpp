@@ -127,13 +127,13 @@ CDefaultBrowser::CDefaultBrowser(const CString& strProgramPath) : CDefaultBrowse
 }
 
 CDefaultBrowser::CDefaultBrowser(const CString& strProgramPath, const CString& strLogonName)
-    : m_strProgramPath(strProgramPath),
+    : m_bVistaOrLater(RunsVistaOrLater()),
+      m_strProgramPath(strProgramPath),
       m_strDesktopPath(SpecialFolder(CSIDL_DESKTOPDIRECTORY)),
       m_strIconValue(strProgramPath + L",0"),
       m_strOpenCommand(L"\"" + strProgramPath + L"\" \"%1\""),
       m_strDocTypeName(kDocTypeBaseName),
-      m_strClientName(CString(kProductName) + L"." + strLogonName),
-      m_bVistaOrLater(RunsVistaOrLater())
+      m_strClientName(CString(kProductName) + L"." + strLogonName)
 {
     // Before Vista the document type is registered per user, under a name
     // that needs no user part; from Vista on it lives machine-wide, so each

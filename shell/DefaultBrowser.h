@@ -66,6 +66,10 @@ protected:
     virtual bool IsUserAdmin() const;
     virtual HRESULT CreateAssociationRegistration(CComPtr<IApplicationAssociationRegistration>& registration);
 
+    // Read from the system's version once, at construction; the systems
+    // before Vista keep the choice in the protocols' own open commands.
+    bool m_bVistaOrLater = false;
+
 private:
     bool ShouldAsk(BOOL bForce);
     bool Register();
@@ -91,5 +95,4 @@ private:
     CString m_strOpenCommand;
     CString m_strDocTypeName;
     CString m_strClientName;
-    bool m_bVistaOrLater = false;
 };

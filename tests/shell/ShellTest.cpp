@@ -137,6 +137,9 @@ protected:
         return m_nAnswer != 0 ? m_nAnswer : CDefaultBrowser::AskUser(strText, strCaption, strYes, strNo);
     }
     bool IsUserAdmin() const override { return m_bAdmin.value_or(CDefaultBrowser::IsUserAdmin()); }
+
+public:
+    void ActAsBeforeVista() { m_bVistaOrLater = false; }
 };
 
 class DefaultBrowser : public testing::Test {
@@ -435,6 +438,18 @@ TEST_F(DefaultBrowser, MakeDefaultRegistersEveryKeyBesideOtherUsersAndWithoutRig
     ExpectRegistered(m_strProgram, L"NulvaneHTML." + LogonName(), L"Nulvane." + LogonName());
     EXPECT_EQ(RegValue(kMachine, kClients + L"\\Nulvane.alice", L"LocalizedString"), L"Nulvane");
     EXPECT_EQ(RegValue(kMachine, kClasses + L"NulvaneHTML.alice"), L"Nulvane HTML Document");
+}
+
+// Before Vista the protocols' own open commands are the choice, and the
+// client must be registered beside them.
+TEST_F(DefaultBrowser, BeforeVistaRegisteringMakesTheProgramTheDefault)
+{
+    CTestBrowser xp(m_strProgram, LogonName());
+    xp.ActAsBeforeVista();
+    xp.m_nAnswer = IDYES;
+    EXPECT_FALSE(xp.IsDefault());
+    EXPECT_TRUE(xp.SetAsDefault(TRUE));
+    EXPECT_TRUE(xp.IsDefault());
 }
 
 TEST_F(DefaultBrowser, MakesTheDesktopShortcutOnceAndNoneForAProgramRunFromTheDesktop)
