@@ -35,17 +35,6 @@ std::vector<CString> CLogCapture::Messages() const
     return messages;
 }
 
-std::vector<CString> CLogCapture::MessagesContaining(const wchar_t* pszText) const
-{
-    std::vector<CString> result;
-    for (const CString& message : Messages()) {
-        if (message.Find(pszText) >= 0) {
-            result.push_back(message);
-        }
-    }
-    return result;
-}
-
 int CLogCapture::CountMessage(const wchar_t* pszMessage) const
 {
     int n = 0;

@@ -17,8 +17,6 @@ public:
     std::vector<CString> Lines() const;
     // The message part of each line: the text after the first " - ".
     std::vector<CString> Messages() const;
-    // Messages that contain the text.
-    std::vector<CString> MessagesContaining(const wchar_t* pszText) const;
     int CountMessage(const wchar_t* pszMessage) const;
     bool HasMessage(const wchar_t* pszMessage) const { return CountMessage(pszMessage) > 0; }
     void Clear();

@@ -58,9 +58,6 @@ LRESULT CALLBACK CTestParentWindow::WindowProc(HWND hWnd, UINT uMsg, WPARAM wPar
         case WM_CTLCOLORBTN:
         case WM_CTLCOLORSTATIC:
             return reinterpret_cast<LRESULT>(pThis->m_hBrush);
-        case WM_COMMAND:
-            pThis->m_commands.push_back({LOWORD(wParam), HIWORD(wParam)});
-            return 0;
         default:
             break;
         }

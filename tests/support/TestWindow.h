@@ -18,16 +18,9 @@ public:
     // A child control of a system class (L"Static", L"Button") with an id.
     HWND AddChild(const wchar_t* pszClass, int nId, int x, int y, int cx, int cy, DWORD dwStyle = 0);
 
-    struct CCommand {
-        int nId;
-        int nCode;
-    };
-    const std::vector<CCommand>& Commands() const { return m_commands; }
-
 private:
     static LRESULT CALLBACK WindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
 
     HWND m_hWnd = nullptr;
     HBRUSH m_hBrush = nullptr;
-    std::vector<CCommand> m_commands;
 };

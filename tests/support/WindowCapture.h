@@ -13,8 +13,6 @@ public:
     // The whole window, frame included, or only its client area.
     static CWindowImage Capture(HWND hWnd, bool bClientOnly = false);
 
-    int Width() const { return m_nWidth; }
-    int Height() const { return m_nHeight; }
     bool Empty() const { return m_pixels.empty(); }
     // Out-of-range points give black.
     COLORREF Pixel(int x, int y) const;
