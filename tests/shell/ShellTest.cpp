@@ -450,6 +450,8 @@ TEST_F(DefaultBrowser, BeforeVistaRegisteringMakesTheProgramTheDefault)
     EXPECT_FALSE(xp.IsDefault());
     EXPECT_TRUE(xp.SetAsDefault(TRUE));
     EXPECT_TRUE(xp.IsDefault());
+    RegDeleteTreeW(kMachine, kClients + L"\\Nulvane." + LogonName());
+    EXPECT_FALSE(xp.IsDefault());
 }
 
 TEST_F(DefaultBrowser, MakesTheDesktopShortcutOnceAndNoneForAProgramRunFromTheDesktop)
@@ -585,6 +587,11 @@ TEST(NewWindowHandOffState, RefusesAPublicationAfterTheRequesterGaveUp)
     pFactory.Attach(CAutomationObject::CreateClassFactory());
     CComPtr<IDispatch> pBrowser;
     ASSERT_EQ(pFactory->CreateInstance(nullptr, IID_IDispatch, pBrowser.put_void()), S_OK);
+    // A script asks for one name: one answer, nothing written past it.
+    DISPID ids[2] = {0, 77};
+    LPOLESTR names[] = {const_cast<LPOLESTR>(L"anything")};
+    pBrowser->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, ids);
+    EXPECT_TRUE(ids[0] == DISPID_UNKNOWN && ids[1] == 77);
 
     CComPtr<IDispatch> pReceived;
     CNewWindowHandOff handOff;

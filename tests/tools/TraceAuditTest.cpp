@@ -64,9 +64,4 @@ TEST(TraceAudit, ListsWhatThePlatformsOwnCallsStoredAndOnlyReads)
         LinesStartingWith(lines, "flash\tflash:#SharedObjects\\\\ABC\\\\audit.example\\\\state.sol" + sha);
     EXPECT_TRUE(flash.size() == 1 && std::count(flash[0].begin(), flash[0].end(), '\t') == 6);
     EXPECT_EQ(LinesStartingWith(lines, "java\tjava:6.0\\\\12\\\\applet.jar" + sha).size(), 1u);
-
-    // Only the sections asked for; a wrong option is refused.
-    EXPECT_TRUE(LinesStartingWith(RunTraceAudit(L"flash"), "urlcache\t").empty());
-    RunTraceAudit(L"--no-such-option", &code);
-    EXPECT_EQ(code, 2);
 }
