@@ -321,8 +321,10 @@ TEST_F(Startup, RegisterAndCleanupRunsRecordTheirLauncherAndEndWithZero)
     EXPECT_EQ(holder.Stop(), 0);
     EXPECT_EQ(cleanup.WaitForExit(), 0) << cleanup.Log();
     EXPECT_FALSE(NamedMutexExists(pszGate));
-    // Every run records its launcher.
+    // Every run records its launcher and its build.
     const CRegistry user(HKEY_CURRENT_USER);
+    DWORD dwBuild = 0;
+    EXPECT_TRUE(user.ReadDword(L"software\\nulvane", L"Version", dwBuild) == ERROR_SUCCESS && dwBuild == 1024);
     EXPECT_EQ(user.ReadString(L"software\\nulvane", L"path", strFolder), ERROR_SUCCESS);
     EXPECT_EQ(user.ReadString(L"software\\nulvane", L"EXEName", strName), ERROR_SUCCESS);
     EXPECT_EQ(strFolder + L"\\" + strName, ownPath);
