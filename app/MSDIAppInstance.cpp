@@ -8,9 +8,9 @@
 #include <tlhelp32.h>
 
 #include "app/InstanceWnd.h"
-#include "framework/Logger.h"
 #include "app/UrlHandOff.h"
 #include "app/UserAgent.h"
+#include "framework/Logger.h"
 #include "framework/Registry.h"
 #include "shell/MSDIThreadManager.h"
 #include "shell/MainFrame.h"

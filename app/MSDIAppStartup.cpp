@@ -11,10 +11,10 @@
 
 #include "app/AboutDlg.h"
 #include "app/InstanceWnd.h"
+#include "app/UrlHandOff.h"
 #include "framework/LanguageManagerResource.h"
 #include "framework/Logger.h"
 #include "framework/ProductWebSite.h"
-#include "app/UrlHandOff.h"
 #include "framework/Registry.h"
 #include "resources/Resource.h"
 #include "shell/DefaultBrowser.h"

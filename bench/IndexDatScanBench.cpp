@@ -13,9 +13,9 @@
 
 #include "bench/BenchClock.h"
 #include "framework/File.h"
+#include "framework/FileTime.h"
 #include "framework/Handles.h"
 #include "framework/String.h"
-#include "framework/FileTime.h"
 #include "framework/Time.h"
 #include "stores/IndexDatLayout.h"
 #include "stores/IndexDatParser.h"

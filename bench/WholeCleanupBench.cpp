@@ -34,11 +34,11 @@
 #include <vector>
 
 #include "bench/BenchClock.h"
-#include "framework/Logger.h"
 #include "bench/PlatformCallTimer.h"
 #include "cleanup/CleanupManager.h"
 #include "cleanup/Deleter.h"
 #include "framework/Handles.h"
+#include "framework/Logger.h"
 #include "framework/String.h"
 #include "stores/Cookies.h"
 #include "stores/FlashSharedObjects.h"

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <string_view>
 
-#include "framework/Logger.h"
 #include "framework/Handles.h"
+#include "framework/Logger.h"
 
 namespace {
 

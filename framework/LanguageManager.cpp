@@ -3,8 +3,8 @@
 #include <cwchar>
 #include <string>
 
-#include "framework/Logger.h"
 #include "framework/File.h"
+#include "framework/Logger.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include "framework/Handles.h"
 #include "framework/LanguageManagerResource.h"
 #include "framework/Logger.h"
-#include "framework/Handles.h"
 #include "widgets/MessageBox.h"
 
 namespace {

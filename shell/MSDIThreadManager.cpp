@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "framework/Logger.h"
 #include "framework/Handles.h"
+#include "framework/Logger.h"
 #include "shell/FrameUrlMessage.h"
 #include "shell/MSDIThread.h"
 #include "shell/MainFrame.h"

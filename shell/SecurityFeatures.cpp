@@ -1,7 +1,7 @@
 #include "shell/SecurityFeatures.h"
 
-#include "framework/Logger.h"
 #include "framework/Handles.h"
+#include "framework/Logger.h"
 #include "framework/String.h"
 
 namespace {

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "cleanup/Deleter.h"
 #include "framework/Logger.h"
 #include "framework/ProductWebSite.h"
-#include "cleanup/Deleter.h"
 #include "stores/CookiesIndexDat.h"
 #include "stores/TempInternetFilesIndexDat.h"
 

@@ -2,9 +2,9 @@
 
 #include <vector>
 
-#include "framework/Logger.h"
 #include "cleanup/Deleter.h"
 #include "cleanup/FileFinder.h"
+#include "framework/Logger.h"
 #include "stores/CookieRecord.h"
 #include "stores/CookiesIndexDat.h"
 

@@ -4,10 +4,10 @@
 
 #include <cstring>
 
-#include "framework/Logger.h"
 #include "cleanup/Deleter.h"
 #include "cleanup/FileFinder.h"
 #include "framework/Handles.h"
+#include "framework/Logger.h"
 
 // Backups and restores copy the whole file through one 64 KiB buffer, so a
 // shared object of any size comes back byte for byte, and every path goes

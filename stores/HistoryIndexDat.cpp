@@ -4,9 +4,9 @@
 
 #include <optional>
 
-#include "framework/Logger.h"
 #include "cleanup/FileFinder.h"
 #include "cleanup/FileFinderOptions.h"
+#include "framework/Logger.h"
 #include "stores/HistoryViewRefresh.h"
 
 using namespace IndexDat;

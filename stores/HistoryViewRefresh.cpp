@@ -1,8 +1,8 @@
 #include "stores/HistoryViewRefresh.h"
 
-#include "framework/Logger.h"
 #include "framework/ComPtr.h"
 #include "framework/Handles.h"
+#include "framework/Logger.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 
 #include "framework/CriticalSection.h"
 #include "framework/File.h"
-#include "framework/String.h"
 #include "framework/FileTime.h"
+#include "framework/String.h"
 #include "stores/IndexDatLayout.h"
 #include "stores/IndexDatReader.h"
 

@@ -3,10 +3,10 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
-#include "framework/Logger.h"
 #include "cleanup/Deleter.h"
 #include "cleanup/FileFinder.h"
 #include "framework/File.h"
+#include "framework/Logger.h"
 #include "stores/JavaProperties.h"
 
 namespace {

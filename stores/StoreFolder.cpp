@@ -1,9 +1,9 @@
 #include "stores/StoreFolder.h"
 
-#include "framework/Logger.h"
 #include "cleanup/Deleter.h"
 #include "cleanup/FileFinder.h"
 #include "cleanup/FileFinderOptions.h"
+#include "framework/Logger.h"
 
 CStoreFolder::CStoreFolder(const CString& strRoot) : m_strRoot(strRoot)
 {

@@ -2,10 +2,10 @@
 
 #include <vector>
 
-#include "framework/Logger.h"
-#include "framework/ProductWebSite.h"
 #include "cleanup/Deleter.h"
 #include "cleanup/FileFinder.h"
+#include "framework/Logger.h"
+#include "framework/ProductWebSite.h"
 #include "stores/TempInternetFilesIndexDat.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "framework/String.h"
 #include "framework/FileTime.h"
+#include "framework/String.h"
 #include "stores/IndexDatParser.h"
 
 // Erases, in the Temporary Internet Files index, the records a session

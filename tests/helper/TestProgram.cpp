@@ -15,9 +15,9 @@
 #include <string>
 
 #include "app/CommandLine.h"
-#include "framework/Logger.h"
 #include "app/MSDIApp.h"
 #include "framework/Handles.h"
+#include "framework/Logger.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Cookie records and hostile cookie files; the cookie cleaner on Wine's jar for what the
 // whole clean-up test does not reach. The user's cookies are set by another process, the
 // session's in this one; only a fresh process sees what went back to disk.
-#include "stores/Cookies.h"
 #include "stores/CookieRecord.h"
+#include "stores/Cookies.h"
 
 #include <wininet.h>
 

@@ -3,8 +3,8 @@
 #include <functional>
 #include <vector>
 
-#include "framework/String.h"
 #include "framework/FileTime.h"
+#include "framework/String.h"
 #include "stores/IndexDatParser.h"
 
 // One ProcessEntry call as the parser made it.

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "framework/Logger.h"
-#include "framework/ProductWebSite.h"
 #include "cleanup/Deleter.h"
 #include "framework/Handles.h"
+#include "framework/Logger.h"
+#include "framework/ProductWebSite.h"
 #include "stores/TempInternetFilesIndexDat.h"
 #include "tests/stores/UrlCacheSeed.h"
 #include "tests/support/ExternalReaders.h"
