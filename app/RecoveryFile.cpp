@@ -243,11 +243,12 @@ CFileTime CRecoveryFile::SessionStartOf(const CRecoverySnapshot& snapshot, CFile
     // The file is written after the start: a recorded start later than the
     // file cannot be right, and a later start would leave the session's
     // entries behind as the user's.
-    if (snapshot.sessionStart == CFileTime() || snapshot.sessionStart > lastWriteTime) {
-        if (snapshot.sessionStart != CFileTime()) {
-            LOG_MESSAGE(L"CRecoveryFile::SessionStartOf recorded start %I64u is after the file's time %I64u",
-                        snapshot.sessionStart.GetTicks(), lastWriteTime.GetTicks());
-        }
+    if (snapshot.sessionStart == CFileTime()) {
+        return lastWriteTime;
+    }
+    if (snapshot.sessionStart > lastWriteTime) {
+        LOG_MESSAGE(L"CRecoveryFile::SessionStartOf recorded start %I64u is after the file's time %I64u",
+                    snapshot.sessionStart.GetTicks(), lastWriteTime.GetTicks());
         return lastWriteTime;
     }
     return snapshot.sessionStart;
