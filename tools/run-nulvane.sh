@@ -114,9 +114,10 @@ fetch_failed=""
 fetched() {
     for _ in $(seq 1 60); do
         "$w" "$audit" indexdat >"$work/poll.txt" </dev/null
-        if [ -n "$(cache_file "$work/poll.txt" "$1")" ]; then
+        file=$(cache_file "$work/poll.txt" "$1")
+        if [ -n "$file" ]; then
             # printf: the path's backslashes are no escapes.
-            printf '   the control fetched %s into Content.IE5\\%s\n' "$1" "$(cache_file "$work/poll.txt" "$1")"
+            printf '   the control fetched %s into Content.IE5\\%s\n' "$1" "$file"
             return 0
         fi
         sleep 1
