@@ -95,6 +95,93 @@ void CMainFrame::OnViewTitleChanged(CQuelmarSMDIView* pView)
     SetWindowTextW(GetSafeHwnd(), strCaption);
 }
 
+void CMainFrame::OnBackEnabled(CQuelmarSMDIView* pView, bool bEnabled)
+{
+    if (pView == GetActiveBrowserView()) {
+        m_bBackEnabled = bEnabled;
+    }
+}
+
+void CMainFrame::OnForwardEnabled(CQuelmarSMDIView* pView, bool bEnabled)
+{
+    if (pView == GetActiveBrowserView()) {
+        m_bForwardEnabled = bEnabled;
+    }
+}
+
+void CMainFrame::SetAddressText(CQuelmarSMDIView* pView, const CString& strUrl)
+{
+    (void)pView;
+    (void)strUrl;
+}
+
+void CMainFrame::SetStatusText(CQuelmarSMDIView* pView, const CString& strText)
+{
+    (void)pView;
+    (void)strText;
+}
+
+void CMainFrame::SetSecureLock(CQuelmarSMDIView* pView, LONG nSecureLock)
+{
+    (void)pView;
+    (void)nSecureLock;
+}
+
+void CMainFrame::SetProgress(CQuelmarSMDIView* pView, int nPercent)
+{
+    (void)pView;
+    (void)nPercent;
+}
+
+void CMainFrame::SetPageIcon(CQuelmarSMDIView* pView, HANDLE hIcon, UINT nKind)
+{
+    (void)pView;
+    (void)hIcon;
+    (void)nKind;
+}
+
+void CMainFrame::SetWindowLeft(int nLeft)
+{
+    RECT rc = {};
+    if (GetWindowRect(GetSafeHwnd(), &rc)) {
+        SetWindowPos(GetSafeHwnd(), nullptr, nLeft, rc.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+void CMainFrame::SetWindowTop(int nTop)
+{
+    RECT rc = {};
+    if (GetWindowRect(GetSafeHwnd(), &rc)) {
+        SetWindowPos(GetSafeHwnd(), nullptr, rc.left, nTop, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+void CMainFrame::SetViewWidth(int nWidth)
+{
+    CQuelmarSMDIView* pView = GetActiveBrowserView();
+    RECT rcWindow = {};
+    RECT rcView = {};
+    if (pView == nullptr || !GetWindowRect(GetSafeHwnd(), &rcWindow) || !GetClientRect(pView->GetSafeHwnd(), &rcView)) {
+        return;
+    }
+    const int nWindowWidth = (rcWindow.right - rcWindow.left) + (nWidth - rcView.right);
+    SetWindowPos(GetSafeHwnd(), nullptr, 0, 0, nWindowWidth, rcWindow.bottom - rcWindow.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void CMainFrame::SetViewHeight(int nHeight)
+{
+    CQuelmarSMDIView* pView = GetActiveBrowserView();
+    RECT rcWindow = {};
+    RECT rcView = {};
+    if (pView == nullptr || !GetWindowRect(GetSafeHwnd(), &rcWindow) || !GetClientRect(pView->GetSafeHwnd(), &rcView)) {
+        return;
+    }
+    const int nWindowHeight = (rcWindow.bottom - rcWindow.top) + (nHeight - rcView.bottom);
+    SetWindowPos(GetSafeHwnd(), nullptr, 0, 0, rcWindow.right - rcWindow.left, nWindowHeight,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 bool CMainFrame::OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult)
 {
     switch (uMsg) {

@@ -27,6 +27,32 @@ public:
     // The active view's page title became known (or changed).
     void OnViewTitleChanged(CQuelmarSMDIView* pView);
 
+    // What a view reports of its page. Only the active view's reports show;
+    // a background tab's wait until it is activated and pushes them again.
+    void OnBackEnabled(CQuelmarSMDIView* pView, bool bEnabled);
+    void OnForwardEnabled(CQuelmarSMDIView* pView, bool bEnabled);
+    void SetAddressText(CQuelmarSMDIView* pView, const CString& strUrl);
+    void SetStatusText(CQuelmarSMDIView* pView, const CString& strText);
+    void SetSecureLock(CQuelmarSMDIView* pView, LONG nSecureLock);
+    void SetProgress(CQuelmarSMDIView* pView, int nPercent);
+    // The view keeps the icon (kind IMAGE_ICON or IMAGE_BITMAP) and frees
+    // it; the frame only shows it, on the view's tab always.
+    void SetPageIcon(CQuelmarSMDIView* pView, HANDLE hIcon, UINT nKind);
+    // A page asked for a window without resizing or without a toolbar.
+    void SetResizable(bool bResizable) { m_bResizable = bResizable; }
+    void SetToolbar(bool bToolbar) { m_bToolbar = bToolbar; }
+    // A page's window requests: move an edge to the value keeping the size,
+    // or size the window so that the view's client area gets the value.
+    void SetWindowLeft(int nLeft);
+    void SetWindowTop(int nTop);
+    void SetViewWidth(int nWidth);
+    void SetViewHeight(int nHeight);
+
+    bool IsBackEnabled() const { return m_bBackEnabled; }
+    bool IsForwardEnabled() const { return m_bForwardEnabled; }
+    bool IsResizable() const { return m_bResizable; }
+    bool IsToolbarShown() const { return m_bToolbar; }
+
     bool IsBossPressed() const { return m_bBossPressed; }
     bool IsMakeDefaultHidden() const { return m_bMakeDefaultHidden; }
 
@@ -43,4 +69,8 @@ private:
     CHandle m_hTabOpenMutex;
     bool m_bBossPressed = false;
     bool m_bMakeDefaultHidden = false;
+    bool m_bBackEnabled = false;
+    bool m_bForwardEnabled = false;
+    bool m_bResizable = true;
+    bool m_bToolbar = true;
 };

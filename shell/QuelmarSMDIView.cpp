@@ -12,6 +12,11 @@
 namespace {
 
 const wchar_t kViewClassName[] = L"NulvaneBrowserView";
+const wchar_t kBlankPage[] = L"about:blank";
+
+// The blank page has arrived; its control goes once the event is over.
+constexpr UINT_PTR kBlankReachedTimer = 2;
+constexpr UINT kBlankReachedDelayMs = 10;
 
 // The flags of a NewWindow3 request.
 constexpr DWORD kNewWindowUserInitiated = 0x2;
@@ -121,6 +126,17 @@ BOOL CQuelmarSMDIView::PreTranslateMessage(MSG* pMsg)
     return m_pSite->TranslateAccelerator(pMsg) ? TRUE : FALSE;
 }
 
+void CQuelmarSMDIView::CloseTab()
+{
+    if (m_bClosing) {
+        return;
+    }
+    m_bClosing = true;
+    m_bBlankReached = false;
+    SetSilent(true);
+    Navigate(kBlankPage);
+}
+
 void CQuelmarSMDIView::Navigate(const CString& strUrl)
 {
     IWebBrowser2* pBrowser = GetBrowser();
@@ -191,7 +207,10 @@ void CQuelmarSMDIView::OnBeforeNavigate2(IDispatch* pDisp, const CString& strUrl
 void CQuelmarSMDIView::OnNavigateComplete2(IDispatch* pDisp, const CString& strUrl)
 {
     (void)pDisp;
-    (void)strUrl;
+    if (m_bClosing && strUrl.CompareNoCase(kBlankPage) == 0) {
+        SetTimer(GetSafeHwnd(), kBlankReachedTimer, kBlankReachedDelayMs, nullptr);
+        return;
+    }
     // A pop-up after this must come from a new click.
     m_ullLastClick = 0;
 }
@@ -259,6 +278,7 @@ void CQuelmarSMDIView::OnSize(UINT nType, int cx, int cy)
 
 void CQuelmarSMDIView::OnDestroy()
 {
+    KillTimer(GetSafeHwnd(), kBlankReachedTimer);
     // While the control's window still exists: it is a child of ours.
     CloseBrowser();
     CView::OnDestroy();
@@ -276,6 +296,15 @@ void CQuelmarSMDIView::CloseBrowser()
 bool CQuelmarSMDIView::OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult)
 {
     switch (uMsg) {
+    case WM_TIMER:
+        if (wParam != kBlankReachedTimer) {
+            return CView::OnMessage(uMsg, wParam, lParam, lResult);
+        }
+        KillTimer(GetSafeHwnd(), kBlankReachedTimer);
+        CloseBrowser();
+        m_bBlankReached = true;
+        lResult = 0;
+        return true;
     case WM_VIEW_USER_REQUESTED_WINDOW:
         m_bUserRequestedWindow = true;
         lResult = 0;

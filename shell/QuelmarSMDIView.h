@@ -30,6 +30,13 @@ public:
     void OnActivateView(bool bActivate) override;
     BOOL PreTranslateMessage(MSG* pMsg) override;
 
+    // Closing the tab: the page is unloaded (the control goes to a blank
+    // page, silently) before the control is destroyed, so nothing of it is
+    // still running when the clean-up comes.
+    void CloseTab();
+    bool IsClosing() const { return m_bClosing; }
+    bool IsBlankReached() const { return m_bBlankReached; }
+
     // Navigates the control in place (target "_self").
     void Navigate(const CString& strUrl);
     // The new-window hand-off: starts a window thread and fills *ppDisp
@@ -87,6 +94,8 @@ private:
 
     CComPtr<CBrowserSite> m_pSite;
     bool m_bInitialised = false;
+    bool m_bClosing = false;
+    bool m_bBlankReached = false;
     bool m_bBlockPopups = true;
     bool m_bUserRequestedWindow = false;
     ULONGLONG m_ullLastClick = 0;
