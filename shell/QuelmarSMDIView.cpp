@@ -154,6 +154,71 @@ void CQuelmarSMDIView::Navigate(const CString& strUrl)
     }
 }
 
+void CQuelmarSMDIView::Search(const CString& strText)
+{
+    Navigate(strText);
+}
+
+void CQuelmarSMDIView::GoBack()
+{
+    if (IWebBrowser2* pBrowser = GetBrowser()) {
+        pBrowser->GoBack();
+    }
+}
+
+void CQuelmarSMDIView::GoForward()
+{
+    if (IWebBrowser2* pBrowser = GetBrowser()) {
+        pBrowser->GoForward();
+    }
+}
+
+void CQuelmarSMDIView::Refresh()
+{
+    if (IWebBrowser2* pBrowser = GetBrowser()) {
+        pBrowser->Refresh();
+    }
+}
+
+void CQuelmarSMDIView::Stop()
+{
+    if (IWebBrowser2* pBrowser = GetBrowser()) {
+        pBrowser->Stop();
+    }
+}
+
+HRESULT CQuelmarSMDIView::ExecWB(OLECMDID nCommand, OLECMDEXECOPT nOption)
+{
+    IWebBrowser2* pBrowser = GetBrowser();
+    if (pBrowser == nullptr) {
+        return E_UNEXPECTED;
+    }
+    return pBrowser->ExecWB(nCommand, nOption, nullptr, nullptr);
+}
+
+int CQuelmarSMDIView::GetZoomLevel() const
+{
+    IWebBrowser2* pBrowser = GetBrowser();
+    CVariant level;
+    if (pBrowser == nullptr || FAILED(pBrowser->ExecWB(OLECMDID_ZOOM, OLECMDEXECOPT_DONTPROMPTUSER, nullptr, level.put())) ||
+        V_VT(level.get()) != VT_I4 || V_I4(level.get()) < kSmallestZoom || V_I4(level.get()) > kLargestZoom) {
+        return (kSmallestZoom + kLargestZoom) / 2;
+    }
+    return V_I4(level.get());
+}
+
+void CQuelmarSMDIView::SetZoomLevel(int nLevel)
+{
+    IWebBrowser2* pBrowser = GetBrowser();
+    if (pBrowser == nullptr || nLevel < kSmallestZoom || nLevel > kLargestZoom) {
+        return;
+    }
+    CVariant level;
+    V_VT(level.get()) = VT_I4;
+    V_I4(level.get()) = nLevel;
+    pBrowser->ExecWB(OLECMDID_ZOOM, OLECMDEXECOPT_DONTPROMPTUSER, level.get(), nullptr);
+}
+
 CString CQuelmarSMDIView::GetLocationUrl() const
 {
     CBstr bstrUrl;

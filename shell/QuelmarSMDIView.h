@@ -39,6 +39,19 @@ public:
 
     // Navigates the control in place (target "_self").
     void Navigate(const CString& strUrl);
+    // Searches the provider for the text as the user typed it.
+    void Search(const CString& strText);
+    void GoBack();
+    void GoForward();
+    void Refresh();
+    void Stop();
+    // Runs one of the control's own commands (print, save-as, clipboard...).
+    HRESULT ExecWB(OLECMDID nCommand, OLECMDEXECOPT nOption);
+    // The page's text size, 0 (smallest) to 4 (largest); 2 when unknown.
+    static constexpr int kSmallestZoom = 0;
+    static constexpr int kLargestZoom = 4;
+    int GetZoomLevel() const;
+    void SetZoomLevel(int nLevel);
     // The new-window hand-off: starts a window thread and fills *ppDisp
     // with its browser. False when the request is to be cancelled.
     bool CreateNewWindow(IDispatch** ppDisp);
