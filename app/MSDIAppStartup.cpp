@@ -200,9 +200,18 @@ void CMSDIApp::LogBanner()
 
 CString CMSDIApp::ProgramPathForRegistration() const
 {
-    // Started without a launcher that can be named, the program stands for
-    // itself: an empty path would register nothing that can be started.
-    return m_strLauncherPath.IsEmpty() ? ModuleFileName() : m_strLauncherPath;
+    // A launcher stands for the program only when it ships beside it. Any
+    // other parent (the shell, a command prompt, the setup program that runs
+    // "--register") is no browser: registered, it would be what links and
+    // shortcuts start, and a setup program is gone once it has run. Without
+    // a launcher that can be named, the program stands for itself too.
+    const CString strOwnPath = ModuleFileName();
+    const auto folderOf = [](const CString& strPath) { return strPath.Left(strPath.ReverseFind(L'\\') + 1); };
+    if (m_strLauncherPath.IsEmpty() ||
+        (!strOwnPath.IsEmpty() && folderOf(m_strLauncherPath).CompareNoCase(folderOf(strOwnPath)) != 0)) {
+        return strOwnPath;
+    }
+    return m_strLauncherPath;
 }
 
 BOOL CMSDIApp::ParseCommandLine()

@@ -11,7 +11,7 @@ root=$nulvane_root
 build="$root/build-tests"
 
 nulvane_install_missing g++-mingw-w64-x86-64-posix mingw-w64-tools cmake ninja-build googletest \
-    wine wine64 fonts-wine xvfb xauth imagemagick libmsiecf-utils python3
+    wine wine64 fonts-wine xvfb xauth imagemagick libmsiecf-utils python3 nsis
 
 echo "== building in $build"
 cmake -S "$root" -B "$build" -G Ninja \

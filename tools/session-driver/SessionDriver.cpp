@@ -24,6 +24,9 @@
 //                           its handle; exit 1 when none came in time
 //   close                   asks every browser window to close (WM_CLOSE);
 //                           exit 1 when there was none
+//   answer <caption> <id> <ms>
+//                           presses button <id> (IDYES is 6) of the message
+//                           box with the caption; exit 1 when none came
 //   kill                    ends every Nulvane.exe process at once, as a
 //                           crash would; exit 1 when there was none
 //   compare <before> <during|-> <after> [--list]
@@ -187,6 +190,19 @@ int CloseWindows()
     return windows.empty() ? 1 : 0;
 }
 
+int AnswerBox(const wchar_t* pszCaption, int nButton, DWORD dwTimeoutMs)
+{
+    for (const ULONGLONG deadline = GetTickCount64() + dwTimeoutMs; GetTickCount64() < deadline; Sleep(100)) {
+        const HWND hBox = FindWindowW(L"#32770", pszCaption);
+        if (hBox != nullptr && IsWindowVisible(hBox)) {
+            // Posted as the button's own click would come.
+            PostMessageW(hBox, WM_COMMAND, MAKEWPARAM(nButton, BN_CLICKED), 0);
+            return 0;
+        }
+    }
+    return 1;
+}
+
 int KillProgram()
 {
     CHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
@@ -272,12 +288,15 @@ int wmain(int argc, wchar_t** argv)
     if (command == L"close" && argc == 2) {
         return CloseWindows();
     }
+    if (command == L"answer" && argc == 5) {
+        return AnswerBox(argv[2], _wtoi(argv[3]), wcstoul(argv[4], nullptr, 10));
+    }
     if (command == L"kill" && argc == 2) {
         return KillProgram();
     }
     if (command == L"compare" && (argc == 5 || argc == 6)) {
         return Compare(argv[2], argv[3], argv[4], argc == 6 && wcscmp(argv[5], L"--list") == 0);
     }
-    fprintf(stderr, "usage: nulvane_session_driver seed|browse|browse-extras|wait-window|close|kill|compare ...\n");
+    fprintf(stderr, "usage: nulvane_session_driver seed|browse|browse-extras|wait-window|close|answer|kill|compare ...\n");
     return 2;
 }
