@@ -131,12 +131,10 @@ protected:
     bool OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult) override;
     void OnUnhandledException(const wchar_t* pszWhere) noexcept override;
 
-    // The download warning's answer: IDOK goes on. A test answers here.
-    virtual int AskDownload();
-    // The unknown-protocol message.
-    virtual void ShowUnknownProtocol(const CString& strUrl);
-
 private:
+    // The download warning; IDOK goes on.
+    int AskDownload();
+    void ShowUnknownProtocol(const CString& strUrl);
     bool IsInControl(HWND hWnd) const;
     // Whether the object is this view's own top-level browser (not a frame
     // of its page), by the windows they report.
