@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -17,6 +18,7 @@
 #include "framework/ProductWebSite.h"
 #include "resources/Resource.h"
 #include "shell/BrowserContextMenu.h"
+#include "shell/ContextMenuSubclass.h"
 #include "shell/HostMessage.h"
 #include "shell/MainFrame.h"
 #include "shell/PageIcon.h"
@@ -426,4 +428,44 @@ TEST(SearchSettings, EachLanguageHasItsRowAndAnyOtherTheDefault)
     }
     EXPECT_TRUE(CPageIcon::IsIconRel(L"ICON") && CPageIcon::IsIconRel(L"Shortcut Icon"));
     EXPECT_FALSE(CPageIcon::IsIconRel(L"stylesheet"));
+}
+
+TEST_F(BrowserWindow, TheContextMenuOffersANewTabBeforeTheNewWindowAndDropsTheRemovedItems)
+{
+    CComPtr<IDocHostUIHandler> pHandler;
+    ASSERT_EQ(view->GetBrowserSite()->QueryInterface(IID_IDocHostUIHandler, pHandler.put_void()), S_OK);
+    // The menu as it is shown, read from another thread while it is up.
+    std::vector<std::pair<UINT, CString>> items;
+    UINT nNewTabState = 0, nNewWindowState = 0;
+    std::thread reader([&] {
+        HWND hMenuWindow = nullptr;
+        for (int i = 0; i < 400 && (hMenuWindow = FindWindowW(L"#32768", nullptr)) == nullptr; ++i) {
+            Sleep(25);
+        }
+        HMENU hMenu = reinterpret_cast<HMENU>(SendMessageW(hMenuWindow, 0x01E1 /* MN_GETHMENU */, 0, 0));
+        for (int i = 0; i < GetMenuItemCount(hMenu); ++i) {
+            wchar_t szText[128] = {};
+            GetMenuStringW(hMenu, i, szText, 128, MF_BYPOSITION);
+            items.emplace_back(GetMenuItemID(hMenu, i), szText);
+        }
+        nNewTabState = GetMenuState(hMenu, ID_OPEN_IN_NEW_TAB, MF_BYCOMMAND) & MF_GRAYED;
+        nNewWindowState = GetMenuState(hMenu, CBrowserContextMenu::kOpenInNewWindow, MF_BYCOMMAND) & MF_GRAYED;
+        PostMessageW(hMenuWindow, WM_KEYDOWN, VK_ESCAPE, 0);
+    });
+    POINT pt = {120, 120};
+    EXPECT_EQ(pHandler->ShowContextMenu(CONTEXT_MENU_ANCHOR, &pt, nullptr, nullptr), S_OK);
+    reader.join();
+    auto it = std::find_if(items.begin(), items.end(), [](const auto& item) { return item.first == ID_OPEN_IN_NEW_TAB; });
+    ASSERT_NE(it, items.end());
+    EXPECT_EQ(it->second, L"Open in Ne&w Tab");
+    EXPECT_TRUE(it + 1 != items.end() && (it + 1)->first == CBrowserContextMenu::kOpenInNewWindow);
+    EXPECT_EQ(nNewTabState, nNewWindowState);
+    for (size_t i = 0; i < items.size(); ++i) {
+        const bool bSeparator = items[i].first == 0;
+        EXPECT_FALSE(bSeparator && (i == 0 || i + 1 == items.size() || items[i + 1].first == 0)) << i;
+        for (UINT nRemoved : CBrowserContextMenu::kRemoved) {
+            EXPECT_NE(items[i].first, nRemoved);
+        }
+    }
+    EXPECT_TRUE(CContextMenuSubclass::IsInstalled(view->GetBrowserSite()->GetControlWindow()));
 }
