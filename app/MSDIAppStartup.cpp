@@ -14,12 +14,12 @@
 #include "app/UrlHandOff.h"
 #include "framework/LanguageManagerResource.h"
 #include "framework/Logger.h"
-#include "framework/ProductWebSite.h"
 #include "framework/Registry.h"
 #include "resources/Resource.h"
 #include "shell/DefaultBrowser.h"
 #include "shell/MSDIThread.h"
 #include "shell/MSDIThreadManager.h"
+#include "shell/SearchSettings.h"
 #include "shell/ShellMessages.h"
 #include "widgets/MessageBox.h"
 
@@ -236,13 +236,10 @@ void CMSDIApp::WriteVersionValue()
 
 void CMSDIApp::BuildHomePage()
 {
-    wchar_t szLanguage[16] = {};
-    if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_ILANGUAGE, szLanguage, static_cast<int>(std::size(szLanguage))) ==
-        0) {
-        szLanguage[0] = L'\0';
-    }
-    m_strHomePage = CString(L"http://") + kProductWebSiteHost + L"/?v=" + m_versionInfo.Get(L"PrivateBuild");
-    LOG_MESSAGE(L"CMSDIApp::InitInstance() homePage = %s, Locale = %s", m_strHomePage.GetString(), szLanguage);
+    const CString strLanguage = CSearchSettings::UserLanguageId();
+    m_strHomePage = CSearchSettings().GetHomePage(strLanguage) + L"/?v=" + m_versionInfo.Get(L"PrivateBuild");
+    LOG_MESSAGE(L"CMSDIApp::InitInstance() homePage = %s, Locale = %s", m_strHomePage.GetString(),
+                strLanguage.GetString());
 }
 
 void CMSDIApp::ReadCleanupSwitches(BOOL& bSilent, BOOL& bRecovery, BOOL& bEndAfterCleanup)

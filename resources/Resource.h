@@ -61,3 +61,13 @@
 #define IDR_GIF_CLEANUP_DONE_SMALL 240
 #define IDR_GIF_CLEANUP_WORKING 276
 #define IDR_GIF_CLEANUP_BANNER 314
+
+// The security manager's two questions and their controls.
+#define IDD_SUBMIT_WARNING 285
+#define IDD_ADDONS_NOTICE 286
+#define IDC_SECURITY_TEXT 1110
+#define IDC_SECURITY_DONT_ASK 1111
+#define IDC_SECURITY_ICON 1112
+
+// The context menu's own item, before the control's "open in new window".
+#define ID_OPEN_IN_NEW_TAB 2435

@@ -35,6 +35,17 @@ public:
         return true;
     }
 
+    // A string that may be missing altogether (empty or null).
+    bool OptionalString(UINT nIndex, CString& str) const
+    {
+        const VARIANT* pv = Unwrap(At(nIndex));
+        if (pv->vt == VT_EMPTY || pv->vt == VT_NULL) {
+            str.Empty();
+            return true;
+        }
+        return String(nIndex, str);
+    }
+
     // An object, which may be null.
     bool Dispatch(UINT nIndex, IDispatch*& pDisp) const
     {
@@ -216,6 +227,90 @@ HRESULT DispatchBrowserEvent(DISPID dispid, const DISPPARAMS* pParams, CBrowserE
         bool bCancel = *pCancel != VARIANT_FALSE;
         handler.OnNewWindow3(ppDisp, bCancel, static_cast<DWORD>(nFlags), strUrlContext, strUrl);
         WriteCancel(pCancel, bCancel);
+        return S_OK;
+    }
+    case DISPID_NAVIGATEERROR: {
+        // (pDisp, URL, TargetFrameName, StatusCode, Cancel)
+        if (!args.HasAtLeast(5)) {
+            return DISP_E_BADPARAMCOUNT;
+        }
+        IDispatch* pDisp = nullptr;
+        CString strUrl;
+        CString strFrame;
+        long nStatus = 0;
+        VARIANT_BOOL* pCancel = args.BoolOut(4);
+        if (!args.Dispatch(0, pDisp) || !args.String(1, strUrl) || !args.OptionalString(2, strFrame) ||
+            !args.Long(3, nStatus) || pCancel == nullptr) {
+            return DISP_E_TYPEMISMATCH;
+        }
+        bool bCancel = *pCancel != VARIANT_FALSE;
+        handler.OnNavigateError(pDisp, strUrl, strFrame, nStatus, bCancel);
+        WriteCancel(pCancel, bCancel);
+        return S_OK;
+    }
+    case DISPID_FILEDOWNLOAD: {
+        // (ActiveDocument, Cancel)
+        if (!args.HasAtLeast(2)) {
+            return DISP_E_BADPARAMCOUNT;
+        }
+        bool bActiveDocument = false;
+        VARIANT_BOOL* pCancel = args.BoolOut(1);
+        if (!args.Bool(0, bActiveDocument) || pCancel == nullptr) {
+            return DISP_E_TYPEMISMATCH;
+        }
+        bool bCancel = *pCancel != VARIANT_FALSE;
+        handler.OnFileDownload(bActiveDocument, bCancel);
+        WriteCancel(pCancel, bCancel);
+        return S_OK;
+    }
+    case DISPID_PROGRESSCHANGE: {
+        // (Progress, ProgressMax)
+        if (!args.HasAtLeast(2)) {
+            return DISP_E_BADPARAMCOUNT;
+        }
+        long nProgress = 0;
+        long nMax = 0;
+        if (!args.Long(0, nProgress) || !args.Long(1, nMax)) {
+            return DISP_E_TYPEMISMATCH;
+        }
+        handler.OnProgressChange(nProgress, nMax);
+        return S_OK;
+    }
+    case DISPID_SETSECURELOCKICON:
+    case DISPID_WINDOWSETLEFT:
+    case DISPID_WINDOWSETTOP:
+    case DISPID_WINDOWSETWIDTH:
+    case DISPID_WINDOWSETHEIGHT: {
+        // (a number)
+        if (!args.HasAtLeast(1)) {
+            return DISP_E_BADPARAMCOUNT;
+        }
+        long nValue = 0;
+        if (!args.Long(0, nValue)) {
+            return DISP_E_TYPEMISMATCH;
+        }
+        if (dispid == DISPID_SETSECURELOCKICON) {
+            handler.OnSetSecureLockIcon(nValue);
+        } else {
+            handler.OnWindowSetPosition(dispid, nValue);
+        }
+        return S_OK;
+    }
+    case DISPID_WINDOWSETRESIZABLE:
+    case DISPID_ONTOOLBAR: {
+        // (a flag)
+        if (!args.HasAtLeast(1)) {
+            return DISP_E_BADPARAMCOUNT;
+        }
+        bool bValue = false;
+        if (!args.Bool(0, bValue)) {
+            return DISP_E_TYPEMISMATCH;
+        }
+        if (dispid == DISPID_WINDOWSETRESIZABLE) {
+            handler.OnWindowSetResizable(bValue);
+        } else {
+            handler.OnToolBar(bValue);
+        }
         return S_OK;
     }
     default:

@@ -22,6 +22,23 @@ public:
     virtual void OnNewWindow2(IDispatch** ppDisp, bool& bCancel) = 0;
     virtual void OnNewWindow3(IDispatch** ppDisp, bool& bCancel, DWORD dwFlags, const CString& strUrlContext,
                               const CString& strUrl) = 0;
+
+    // The events below leave the control's own behaviour unless handled.
+    // strTargetFrame is empty for the top-level window.
+    virtual void OnNavigateError(IDispatch* pDisp, const CString& strUrl, const CString& strTargetFrame,
+                                 long nStatus, bool& bCancel)
+    {
+        (void)pDisp, (void)strUrl, (void)strTargetFrame, (void)nStatus, (void)bCancel;
+    }
+    // bActiveDocument: the file will be shown in the control, not saved.
+    virtual void OnFileDownload(bool bActiveDocument, bool& bCancel) { (void)bActiveDocument, (void)bCancel; }
+    virtual void OnProgressChange(long nProgress, long nProgressMax) { (void)nProgress, (void)nProgressMax; }
+    virtual void OnSetSecureLockIcon(long nSecureLock) { (void)nSecureLock; }
+    virtual void OnWindowSetResizable(bool bResizable) { (void)bResizable; }
+    virtual void OnToolBar(bool bToolBar) { (void)bToolBar; }
+    // A page moves or sizes its window: nDispid is the event's
+    // (DISPID_WINDOWSETLEFT, ...TOP, ...WIDTH, ...HEIGHT).
+    virtual void OnWindowSetPosition(DISPID nDispid, long nValue) { (void)nDispid, (void)nValue; }
 };
 
 // Decodes one DWebBrowserEvents2 call and hands it to the handler, writing

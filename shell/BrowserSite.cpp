@@ -6,11 +6,24 @@
 
 #include <atomic>
 
+#include "shell/BrowserContextMenu.h"
 #include "shell/BrowserEvents.h"
+#include "shell/HostMessage.h"
+#include "shell/NoHistoryStore.h"
+#include "shell/SecurityManager.h"
 
 namespace {
 
 std::atomic<LONG> g_nLiveSites{0};
+
+// The host's command group, and its command that asks whether a script
+// error should stop the page's scripts.
+const GUID kDocHostCommandHandler = {0xf38bc242, 0xb950, 0x11d1, {0x89, 0x18, 0x00, 0xc0, 0x4f, 0xc2, 0xc8, 0x36}};
+constexpr DWORD kShowScriptError = 40;
+// The show-UI interface, which the import library does not carry.
+const IID kIidDocHostShowUI = {0xC4D244B0, 0xD43E, 0x11CF, {0x89, 0x3B, 0x00, 0xAA, 0x00, 0xBD, 0xCE, 0x1A}};
+// The top-level browser service, asked for the history store.
+const GUID kTopLevelBrowserService = {0x4C96BE40, 0x915C, 0x11CF, {0x99, 0xD3, 0x00, 0xAA, 0x00, 0x4A, 0xE8, 0x37}};
 
 HWND RootWindow(HWND hWnd)
 {
@@ -140,8 +153,22 @@ struct CBrowserSite::CParts {
     class CUIHandler : public CSitePart<IDocHostUIHandler> {
     public:
         using CSitePart::CSitePart;
+        HRESULT STDMETHODCALLTYPE ShowContextMenu(DWORD dwId, POINT* ppt, IUnknown* pCommandTarget,
+                                                  IDispatch* pObject) override
+        {
+            if (ppt == nullptr) {
+                return S_FALSE;
+            }
+            HWND hControl = nullptr;
+            CComPtr<IOleWindow> pWindow;
+            if (pCommandTarget == nullptr ||
+                FAILED(pCommandTarget->QueryInterface(IID_IOleWindow, pWindow.put_void())) ||
+                FAILED(pWindow->GetWindow(&hControl))) {
+                hControl = m_site.GetControlWindow();
+            }
+            return CBrowserContextMenu::Show(m_site.m_hWndParent, hControl, dwId, *ppt, pCommandTarget, pObject);
+        }
         // S_FALSE everywhere below: the control's own behaviour.
-        HRESULT STDMETHODCALLTYPE ShowContextMenu(DWORD, POINT*, IUnknown*, IDispatch*) override { return S_FALSE; }
         HRESULT STDMETHODCALLTYPE GetHostInfo(DOCHOSTUIINFO* pInfo) override
         {
             if (pInfo == nullptr) {
@@ -200,6 +227,69 @@ struct CBrowserSite::CParts {
         }
     };
 
+    class CShowUI : public CSitePart<IDocHostShowUI> {
+    public:
+        using CSitePart::CSitePart;
+        HRESULT STDMETHODCALLTYPE ShowMessage(HWND hwnd, LPOLESTR lpstrText, LPOLESTR lpstrCaption, DWORD dwType,
+                                              LPOLESTR, DWORD, LRESULT* plResult) override
+        {
+            return CHostMessage::ShowMessage(hwnd, lpstrText, lpstrCaption, dwType, plResult);
+        }
+        HRESULT STDMETHODCALLTYPE ShowHelp(HWND, LPOLESTR, UINT, DWORD, POINT, IDispatch*) override
+        {
+            return S_FALSE;
+        }
+    };
+
+    // Script errors: the page's scripts go on, and nothing is shown.
+    class CCommandTarget : public CSitePart<IOleCommandTarget> {
+    public:
+        using CSitePart::CSitePart;
+        HRESULT STDMETHODCALLTYPE QueryStatus(const GUID*, ULONG, OLECMD*, OLECMDTEXT*) override
+        {
+            return OLECMDERR_E_NOTSUPPORTED;
+        }
+        HRESULT STDMETHODCALLTYPE Exec(const GUID* pguidCmdGroup, DWORD nCmdID, DWORD, VARIANT*,
+                                       VARIANT* pvaOut) override
+        {
+            if (pguidCmdGroup == nullptr || !IsEqualGUID(*pguidCmdGroup, kDocHostCommandHandler)) {
+                return OLECMDERR_E_UNKNOWNGROUP;
+            }
+            if (nCmdID != kShowScriptError) {
+                return OLECMDERR_E_NOTSUPPORTED;
+            }
+            if (pvaOut != nullptr) {
+                VariantClear(pvaOut);
+                V_VT(pvaOut) = VT_BOOL;
+                V_BOOL(pvaOut) = VARIANT_TRUE;
+            }
+            return S_OK;
+        }
+    };
+
+    // The history store that keeps nothing and our security manager.
+    class CServiceProvider : public CSitePart<IServiceProvider> {
+    public:
+        using CSitePart::CSitePart;
+        HRESULT STDMETHODCALLTYPE QueryService(REFGUID guidService, REFIID riid, void** ppv) override
+        {
+            if (ppv == nullptr) {
+                return E_POINTER;
+            }
+            *ppv = nullptr;
+            CComPtr<IUnknown> pService;
+            if (IsEqualGUID(guidService, kTopLevelBrowserService) && IsEqualIID(riid, IID_IUrlHistoryStg)) {
+                pService.Attach(CNoHistoryStore::Create());
+            } else if (IsEqualGUID(guidService, SID_SInternetSecurityManager) &&
+                       IsEqualIID(riid, IID_IInternetSecurityManager)) {
+                pService.Attach(CSecurityManager::Create(m_site.m_hWndParent));
+            } else {
+                return E_NOINTERFACE;
+            }
+            return pService->QueryInterface(riid, ppv);
+        }
+    };
+
     // DWebBrowserEvents2. The control also asks the client site's IDispatch
     // for ambient properties; those are not events and get "no such member",
     // which leaves the control's defaults.
@@ -243,7 +333,9 @@ struct CBrowserSite::CParts {
         }
     };
 
-    explicit CParts(CBrowserSite& site) : clientSite(site), inPlaceSite(site), frame(site), uiHandler(site), sink(site)
+    explicit CParts(CBrowserSite& site)
+        : clientSite(site), inPlaceSite(site), frame(site), uiHandler(site), showUi(site), commandTarget(site),
+          serviceProvider(site), sink(site)
     {
     }
 
@@ -251,6 +343,9 @@ struct CBrowserSite::CParts {
     CInPlaceSite inPlaceSite;
     CInPlaceFrame frame;
     CUIHandler uiHandler;
+    CShowUI showUi;
+    CCommandTarget commandTarget;
+    CServiceProvider serviceProvider;
     CEventSink sink;
 };
 
@@ -340,6 +435,9 @@ HRESULT STDMETHODCALLTYPE CBrowserSite::QueryInterface(REFIID riid, void** ppv)
         {IID_IOleInPlaceUIWindow, &m_pParts->frame},
         {IID_IOleInPlaceFrame, &m_pParts->frame},
         {IID_IDocHostUIHandler, &m_pParts->uiHandler},
+        {kIidDocHostShowUI, &m_pParts->showUi},
+        {IID_IOleCommandTarget, &m_pParts->commandTarget},
+        {IID_IServiceProvider, &m_pParts->serviceProvider},
         {IID_IDispatch, &m_pParts->sink},
         {DIID_DWebBrowserEvents2, &m_pParts->sink},
     };

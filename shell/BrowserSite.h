@@ -12,7 +12,8 @@ class CBrowserEvents;
 
 // The site of one rendering control: a reference-counted object that owns
 // the count, with one small part per host interface (client site, in-place
-// site, in-place frame, UI handler, event sink) delegating IUnknown to it
+// site, in-place frame, UI handler with the context menu, message display,
+// command handler, service provider, event sink) delegating IUnknown to it
 // and one QueryInterface table. Events reach the view through the narrow
 // CBrowserEvents interface until Close.
 class CBrowserSite final : public IUnknown {

@@ -7,20 +7,27 @@
 #include "framework/View.h"
 #include "shell/BrowserEvents.h"
 #include "shell/BrowserSite.h"
+#include "shell/PageIcon.h"
+#include "shell/SearchSettings.h"
 
 class CMainFrame;
 class CQuelmarSMDIDoc;
 
 // One browser tab: a view that hosts the rendering control, navigates it,
-// keeps what the control last reported, blocks pop-ups and hands new-window
-// requests to a new window thread.
+// keeps what the control last reported and shows it through its frame,
+// blocks pop-ups, hands new-window requests to a new window thread, warns
+// before downloads and shows a private page for hosts that cannot be found.
 class CQuelmarSMDIView : public CView, public CBrowserEvents {
 public:
     // A script's new window is let through this long after a click in the
     // page.
     static constexpr ULONGLONG kPopupClickWindowMs = 1000;
 
-    CQuelmarSMDIView() = default;
+    // The statuses of NavigateError that the view answers.
+    static constexpr long kStatusHostNotFound = static_cast<long>(0x800C0005);
+    static constexpr long kStatusUnknownProtocol = static_cast<long>(0x800C000D);
+
+    CQuelmarSMDIView();
     ~CQuelmarSMDIView() override;
 
     // Creates the control, publishes it when the window answers a
@@ -39,7 +46,8 @@ public:
 
     // Navigates the control in place (target "_self").
     void Navigate(const CString& strUrl);
-    // Searches the provider for the text as the user typed it.
+    // Searches the provider for the text as the user typed it (as one
+    // query value, see CSearchSettings::EncodeQueryValue).
     void Search(const CString& strText);
     void GoBack();
     void GoForward();
@@ -52,6 +60,17 @@ public:
     static constexpr int kLargestZoom = 4;
     int GetZoomLevel() const;
     void SetZoomLevel(int nLevel);
+    // The address check of the frame's go-to-address: "about:blank", or an
+    // address that, given "http://" (or "file://" for a path) when it has
+    // no scheme, parses and names a host unless it is a file.
+    static bool IsValidUrl(const CString& strAddress);
+    // The product's error page for an address whose host was not found,
+    // the address as one query value.
+    static CString ErrorPageAddress(const CString& strFailedUrl);
+    static bool IsErrorPageAddress(const CString& strUrl);
+    // The page the program carries, for when the error page cannot be
+    // reached either.
+    static CString OwnErrorPageAddress();
     // The new-window hand-off: starts a window thread and fills *ppDisp
     // with its browser. False when the request is to be cancelled.
     bool CreateNewWindow(IDispatch** ppDisp);
@@ -68,6 +87,10 @@ public:
     bool IsBackEnabled() const { return m_bBackEnabled; }
     bool IsForwardEnabled() const { return m_bForwardEnabled; }
     int GetProgress() const { return m_nProgress; }
+    LONG GetSecureLock() const { return m_nSecureLock; }
+    const CPageIcon& GetPageIcon() const { return m_pageIcon; }
+    bool IsDownloadWarned() const { return m_bDownloadWarned; }
+    bool IsControlClosed() const { return m_bControlClosed; }
     bool GetBlockPopups() const { return m_bBlockPopups; }
     void SetBlockPopups(bool bBlock) { m_bBlockPopups = bBlock; }
     bool IsUserRequestedWindow() const { return m_bUserRequestedWindow; }
@@ -92,6 +115,14 @@ public:
     void OnNewWindow2(IDispatch** ppDisp, bool& bCancel) override;
     void OnNewWindow3(IDispatch** ppDisp, bool& bCancel, DWORD dwFlags, const CString& strUrlContext,
                       const CString& strUrl) override;
+    void OnNavigateError(IDispatch* pDisp, const CString& strUrl, const CString& strTargetFrame, long nStatus,
+                         bool& bCancel) override;
+    void OnFileDownload(bool bActiveDocument, bool& bCancel) override;
+    void OnProgressChange(long nProgress, long nProgressMax) override;
+    void OnSetSecureLockIcon(long nSecureLock) override;
+    void OnWindowSetResizable(bool bResizable) override;
+    void OnToolBar(bool bToolBar) override;
+    void OnWindowSetPosition(DISPID nDispid, long nValue) override;
 
 protected:
     const wchar_t* GetClassName() const override;
@@ -101,7 +132,16 @@ protected:
     void OnUnhandledException(const wchar_t* pszWhere) noexcept override;
 
 private:
+    // The download warning; IDOK goes on.
+    int AskDownload();
+    void ShowUnknownProtocol(const CString& strUrl);
     bool IsInControl(HWND hWnd) const;
+    // Whether the object is this view's own top-level browser (not a frame
+    // of its page), by the windows they report.
+    bool IsOwnBrowser(IDispatch* pDisp) const;
+    CMainFrame* GetMainFrame() const;
+    void PushStateToFrame();
+    void ShowPageIcon();
     void SetSilent(bool bSilent);
     void CloseBrowser();
 
@@ -109,12 +149,25 @@ private:
     bool m_bInitialised = false;
     bool m_bClosing = false;
     bool m_bBlankReached = false;
+    bool m_bDestroyed = false;
+    bool m_bControlClosed = false;
+    // Set while this view takes its own control down.
+    bool m_bClosingBrowser = false;
+    bool m_bDownloadWarned = false;
     bool m_bBlockPopups = true;
     bool m_bUserRequestedWindow = false;
     ULONGLONG m_ullLastClick = 0;
     bool m_bBackEnabled = false;
     bool m_bForwardEnabled = false;
     int m_nProgress = -1;
+    LONG m_nSecureLock = 0;
+    bool m_bResizable = true;
+    bool m_bToolbar = true;
     CString m_strTitle;
     CString m_strStatusText;
+    CPageIcon m_pageIcon;
+    CSearchSettings m_searchSettings;
+    CString m_strSearchQuery;
+    // The failed address last sent to an error page.
+    CString m_strFailureAnswered;
 };

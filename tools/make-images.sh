@@ -168,6 +168,14 @@ convert -size 256x256 xc:none \
     "$work/icon-256.png"
 convert "$work/icon-256.png" -define icon:auto-resize=48,32,24,16 "$out/nulvane.ico"
 
+# The picture of the program's own "page not found" page (DNSERROR.HTM):
+# a disconnected plug on white, 96 x 96.
+convert -size 96x96 xc:white \
+    -fill none -stroke "$teal" -strokewidth 6 -draw "stroke-linecap round line 10,48 34,48" -draw "stroke-linecap round line 62,48 86,48" \
+    -fill "$teal" -stroke none -draw "roundrectangle 30,34 42,62 3,3" -draw "roundrectangle 54,34 66,62 3,3" \
+    -fill "$grey" -draw "rectangle 22,38 30,42" -draw "rectangle 22,54 30,58" \
+    -quality 90 "$out/DNSERROR.JPG"
+
 for gif in "$out"/*.gif; do
     strip_gif "$gif"
 done

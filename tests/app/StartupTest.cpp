@@ -15,6 +15,7 @@
 #include "framework/Registry.h"
 #include "framework/Time.h"
 #include "shell/DefaultBrowser.h"
+#include "shell/SearchSettings.h"
 #include "tests/stores/UrlCacheSeed.h"
 #include "tests/support/ExternalReaders.h"
 #include "tests/support/HelperProcess.h"
@@ -27,7 +28,8 @@ namespace {
 constexpr DWORD kLongMs = 90000;
 constexpr const wchar_t* kFrameClass = L"NulvaneMainFrame";
 constexpr const wchar_t* kExpiry = L"; expires=Tue, 01-Jan-2030 00:00:00 GMT";
-const std::string kHomePage = "http://www.nulvane.com/?v=1024";
+// The search page of the user's language, then the build number.
+const std::string kHomePage = (CSearchSettings().GetHomePage(CSearchSettings::UserLanguageId()) + L"/?v=1024").ToUtf8();
 
 // Polls every 50 ms until the condition holds; whether it did in time.
 bool WaitUntil(const std::function<bool()>& condition, DWORD dwTimeoutMs = 10000)
