@@ -3,30 +3,8 @@
 const CLSID CAutomationObject::kClsid = {
     0x2D360201, 0xFFF5, 0x11D1, {0x8D, 0x03, 0x00, 0xA0, 0xC9, 0x59, 0xBC, 0x0A}};
 
-class CAutomationClassFactory final : public IClassFactory {
+class CAutomationClassFactory final : public CUnknownImpl<IClassFactory, IID_IClassFactory> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *ppv = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&m_nRef)); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const LONG nRef = InterlockedDecrement(&m_nRef);
-        if (nRef == 0) {
-            delete this;
-        }
-        return static_cast<ULONG>(nRef);
-    }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) override
     {
         if (ppv == nullptr) {
@@ -44,41 +22,12 @@ public:
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 
 private:
-    ~CAutomationClassFactory() = default;
-    LONG m_nRef = 1;
+    ~CAutomationClassFactory() override = default;
 };
 
 IClassFactory* CAutomationObject::CreateClassFactory()
 {
     return new CAutomationClassFactory();
-}
-
-HRESULT STDMETHODCALLTYPE CAutomationObject::QueryInterface(REFIID riid, void** ppv)
-{
-    if (ppv == nullptr) {
-        return E_POINTER;
-    }
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) {
-        *ppv = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE CAutomationObject::AddRef()
-{
-    return static_cast<ULONG>(InterlockedIncrement(&m_nRef));
-}
-
-ULONG STDMETHODCALLTYPE CAutomationObject::Release()
-{
-    const LONG nRef = InterlockedDecrement(&m_nRef);
-    if (nRef == 0) {
-        delete this;
-    }
-    return static_cast<ULONG>(nRef);
 }
 
 HRESULT STDMETHODCALLTYPE CAutomationObject::GetTypeInfoCount(UINT* pctinfo)

@@ -3,17 +3,16 @@
 #include <windows.h>
 #include <urlhist.h>
 
+#include "framework/UnknownImpl.h"
+
 // The history store the control is given instead of the user's: adding a
 // visit succeeds and keeps nothing, so browsing records no history of its
 // own; every other operation is not implemented.
-class CNoHistoryStore final : public IUrlHistoryStg {
+class CNoHistoryStore final : public CUnknownImpl<IUrlHistoryStg, IID_IUrlHistoryStg> {
 public:
     // A new store with one reference for the caller.
     static IUrlHistoryStg* Create();
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
 
     HRESULT STDMETHODCALLTYPE AddUrl(LPCOLESTR, LPCOLESTR, DWORD) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE DeleteUrl(LPCOLESTR, DWORD) override { return E_NOTIMPL; }
@@ -23,7 +22,5 @@ public:
 
 private:
     CNoHistoryStore() = default;
-    ~CNoHistoryStore() = default;
-
-    LONG m_nRef = 1;
+    ~CNoHistoryStore() override = default;
 };

@@ -33,34 +33,6 @@ IInternetSecurityManager* CSecurityManager::Create(Prompt prompt, CAnswers& answ
     return new CSecurityManager(std::move(prompt), answers);
 }
 
-HRESULT STDMETHODCALLTYPE CSecurityManager::QueryInterface(REFIID riid, void** ppv)
-{
-    if (ppv == nullptr) {
-        return E_POINTER;
-    }
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IInternetSecurityManager)) {
-        *ppv = static_cast<IInternetSecurityManager*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE CSecurityManager::AddRef()
-{
-    return static_cast<ULONG>(InterlockedIncrement(&m_nRef));
-}
-
-ULONG STDMETHODCALLTYPE CSecurityManager::Release()
-{
-    const LONG nRef = InterlockedDecrement(&m_nRef);
-    if (nRef == 0) {
-        delete this;
-    }
-    return static_cast<ULONG>(nRef);
-}
-
 HRESULT STDMETHODCALLTYPE CSecurityManager::GetSecuritySite(IInternetSecurityMgrSite** ppSite)
 {
     if (ppSite != nullptr) {

@@ -8,13 +8,14 @@
 #include <set>
 
 #include "framework/String.h"
+#include "framework/UnknownImpl.h"
 
 // The security manager the control asks before it acts: no ActiveX control
 // is ever downloaded (with a notice, once per page, that add-ons are not
 // installed here), and submitting a form is asked for, with an answer that
 // can be kept for the rest of the process. Every other action gets the
 // platform's default.
-class CSecurityManager final : public IInternetSecurityManager {
+class CSecurityManager final : public CUnknownImpl<IInternetSecurityManager, IID_IInternetSecurityManager> {
 public:
     // What the user told the prompts; one per process, shared by every
     // window thread.
@@ -32,9 +33,6 @@ public:
     static IInternetSecurityManager* Create(HWND hWndOwner);
     static IInternetSecurityManager* Create(Prompt prompt, CAnswers& answers);
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
 
     HRESULT STDMETHODCALLTYPE ProcessUrlAction(LPCWSTR pwszUrl, DWORD dwAction, BYTE* pPolicy, DWORD cbPolicy,
                                                BYTE* pContext, DWORD cbContext, DWORD dwFlags,
@@ -55,13 +53,11 @@ public:
 
 private:
     CSecurityManager(Prompt prompt, CAnswers& answers) : m_prompt(std::move(prompt)), m_answers(answers) {}
-    ~CSecurityManager() = default;
+    ~CSecurityManager() override = default;
 
     void NoticeAddOns(const CString& strPage, bool bMayShowUi);
     // The policy for a form's submission; false: the platform decides.
     bool DecideSubmit(bool bMayShowUi, DWORD& dwPolicy);
-
-    LONG m_nRef = 1;
     Prompt m_prompt;
     CAnswers& m_answers;
 };
