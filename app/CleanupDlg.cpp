@@ -1,7 +1,5 @@
 #include "app/CleanupDlg.h"
 
-#include <algorithm>
-
 #include "framework/LanguageManagerResource.h"
 #include "framework/Logger.h"
 #include "resources/Resource.h"
@@ -205,9 +203,12 @@ bool CCleanupDlg::ShowOutcome(const CCleanupOutcome& outcome)
          t[O::kFlashSharedObjects].nRemoved, t[O::kFlashSharedObjects].nRestored},
     };
     HWND hWnd = GetSafeHwnd();
-    RECT rcPanel = {};
-    GetWindowRect(GetDlgItem(IDC_CLEANUP_PANEL), &rcPanel);
-    MapWindowPoints(nullptr, hWnd, reinterpret_cast<POINT*>(&rcPanel), 2);
+    // A row with its counts runs from just after its mark to the panel's
+    // inner edge, in a smaller font: at the template's size and place
+    // "Temporary Internet Files — 200 removed" would be cut.
+    RECT rcRow = {72, 0, 244, 0};
+    MapDialogRect(hWnd, &rcRow);
+    m_countFont.reset(CreateFontW(15, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, 0, 0, 0, 0, 0, L"Arial"));
     for (const auto& row : rows) {
         if (!row.bCounted) {
             continue;
@@ -217,14 +218,13 @@ bool CCleanupDlg::ShowOutcome(const CCleanupOutcome& outcome)
                 ? FormatString(Text(L"CLEANUP_COUNT_REMOVED"), Text(row.pszKey).GetString(), row.nRemoved)
                 : FormatString(Text(L"CLEANUP_COUNT_REMOVED_RESTORED"), Text(row.pszKey).GetString(), row.nRemoved,
                                row.nRestored);
-        // The counts make the text longer than the template's label: it
-        // takes the panel's width.
         HWND hLabel = GetDlgItem(row.nLabelId);
         RECT rc = {};
         GetWindowRect(hLabel, &rc);
         MapWindowPoints(nullptr, hWnd, reinterpret_cast<POINT*>(&rc), 2);
-        SetWindowPos(hLabel, nullptr, 0, 0, std::max(rc.right, rcPanel.right - 8) - rc.left, rc.bottom - rc.top,
-                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(hLabel, nullptr, rcRow.left, rc.top, rcRow.right - rcRow.left, rc.bottom - rc.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        SendMessageW(hLabel, WM_SETFONT, reinterpret_cast<WPARAM>(m_countFont.get()), FALSE);
         SetWindowTextW(hLabel, strText);
     }
     if (outcome.nResidue > 0) {

@@ -70,6 +70,8 @@ private:
     CBitmapButton m_closeButton;
     CBrush m_brush;
     CFont m_font;
+    // The rows' counts, a size smaller, to fit the panel's width.
+    CFont m_countFont;
     int m_nStep = 0;
     OutcomeSource m_outcomeSource;
 };

@@ -187,9 +187,8 @@ BOOL CCookies::removeCookies()
 
 std::vector<CString> CCookies::ListCookieFiles() const
 {
-    std::vector<CString> paths;
     if (m_strCookiesFolder.IsEmpty()) {
-        return paths;
+        return {};
     }
     CFileFinderOptions options;
     options.m_strBaseFolder = m_strCookiesFolder;
@@ -198,11 +197,8 @@ std::vector<CString> CCookies::ListCookieFiles() const
     options.m_dwFilters = CFileFinderOptions::kFilterAttributes;
     options.m_dwAttributes = CFileFinderOptions::kFilesOnly;
     CFileFinder finder;
-    const int nCount = finder.FindFiles(options);
-    for (int i = 0; i < nCount; ++i) {
-        paths.push_back(finder.GetFilePath(i));
-    }
-    return paths;
+    finder.FindFiles(options);
+    return finder.GetFilePaths();
 }
 
 BOOL CCookies::DeleteCookieFiles()

@@ -215,9 +215,10 @@ std::vector<CString> CFlashSharedObjects::ListSharedObjects() const
 {
     std::vector<CString> paths;
     CFileFinder finder;
-    const int nCount = m_store.IsEmpty() ? 0 : finder.ListFiles(m_store.GetRoot(), L"*.sol", TRUE);
-    for (int i = 0; i < nCount; ++i) {
-        const CString strPath = finder.GetFilePath(i);
+    if (!m_store.IsEmpty()) {
+        finder.ListFiles(m_store.GetRoot(), L"*.sol", TRUE);
+    }
+    for (const CString& strPath : finder.GetFilePaths()) {
         if (EndsWithNoCase(strPath, kSolExtension)) {
             paths.push_back(strPath);
         }

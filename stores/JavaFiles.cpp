@@ -161,13 +161,11 @@ BOOL CJavaFiles::SnapshotCache()
 
 std::vector<CString> CJavaFiles::ListCacheFiles() const
 {
-    std::vector<CString> paths;
     CFileFinder finder;
-    const int nCount = m_cache.IsEmpty() ? 0 : finder.ListFiles(m_cache.GetRoot(), L"*.*", TRUE);
-    for (int i = 0; i < nCount; ++i) {
-        paths.push_back(finder.GetFilePath(i));
+    if (!m_cache.IsEmpty()) {
+        finder.ListFiles(m_cache.GetRoot(), L"*.*", TRUE);
     }
-    return paths;
+    return finder.GetFilePaths();
 }
 
 CStoreFindings CJavaFiles::CheckStore()

@@ -33,13 +33,8 @@ std::vector<CString> ListWrittenBetween(const CString& strFolder, CFileTime from
     options.m_preciseLastWriteFrom = from;
     options.m_timeLastWriteTo = to;
     CFileFinder finder;
-    const int nCount = finder.FindFiles(options);
-    std::vector<CString> paths;
-    paths.reserve(static_cast<size_t>(nCount));
-    for (int i = 0; i < nCount; ++i) {
-        paths.push_back(finder.GetFilePath(i));
-    }
-    return paths;
+    finder.FindFiles(options);
+    return finder.GetFilePaths();
 }
 
 // Folders, and the two files the cache keeps for itself.
