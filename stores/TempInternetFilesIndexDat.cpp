@@ -41,12 +41,19 @@ BOOL CTempInternetFilesIndexDat::ScanIndex(CFileTime timeThreshold)
         return TRUE;
     }
     m_timeThreshold = timeThreshold;
-    LOG_MESSAGE(L"CTempInternetFilesIndexDat::RemoveEntries about to OpenFile");
+    // A check only reads: no scrubbing, and none of the removal's lines.
+    const bool bRemoving = m_pResidue == nullptr;
+    if (bRemoving) {
+        LOG_MESSAGE(L"CTempInternetFilesIndexDat::RemoveEntries about to OpenFile");
+    }
     OpenFile(strIndex);
-    LOG_MESSAGE(L"CTempInternetFilesIndexDat::RemoveEntries about to IterateEntries(TRUE)");
-    // A check only reads: no scrubbing.
-    const BOOL bResult = IterateEntries(m_pResidue == nullptr);
-    LOG_MESSAGE(L"CTempInternetFilesIndexDat::RemoveEntries about to CIndexDatParser::CloseFile()");
+    if (bRemoving) {
+        LOG_MESSAGE(L"CTempInternetFilesIndexDat::RemoveEntries about to IterateEntries(TRUE)");
+    }
+    const BOOL bResult = IterateEntries(bRemoving);
+    if (bRemoving) {
+        LOG_MESSAGE(L"CTempInternetFilesIndexDat::RemoveEntries about to CIndexDatParser::CloseFile()");
+    }
     CloseFile();
     return bResult;
 }
