@@ -159,8 +159,15 @@ void CCleanupDlg::OnTimer(UINT_PTR nIDEvent)
                 ++m_nStep;
             }
         } else {
-            // Every row is ticked: the window goes a moment later.
-            SetTimer(hWnd, kCloseTimer, kCloseMs, nullptr);
+            // Every row is ticked: the window goes a moment later, once the
+            // clean-up has ended when there is an outcome to show.
+            CCleanupOutcome outcome;
+            if (m_outcomeSource && !m_outcomeSource(outcome)) {
+                SetTimer(hWnd, kStepTimer, kStepMs, nullptr);
+                return;
+            }
+            const bool bSomethingLeft = m_outcomeSource && ShowOutcome(outcome);
+            SetTimer(hWnd, kCloseTimer, bSomethingLeft ? kReadMs : kCloseMs, nullptr);
             return;
         }
         SetTimer(hWnd, kStepTimer, kStepMs, nullptr);
@@ -171,6 +178,84 @@ void CCleanupDlg::OnTimer(UINT_PTR nIDEvent)
         EndDialog(IDOK);
         LOG_MESSAGE(L"CCleanupDlg::OnTimer after CDialog::EndDialog(IDOK)");
     }
+}
+
+bool CCleanupDlg::ShowOutcome(const CCleanupOutcome& outcome)
+{
+    using O = CCleanupOutcome;
+    const CStoreTally* t = outcome.tallies;
+    const struct {
+        int nLabelId;
+        const wchar_t* pszKey;
+        bool bCounted;
+        int nRemoved;
+        int nRestored;  // -1: the store restores nothing
+    } rows[] = {
+        {IDC_CLEANUP_LABEL_HISTORY, L"HISTORY", outcome.bCounted[O::kHistory], t[O::kHistory].nRemoved, -1},
+        {IDC_CLEANUP_LABEL_COOKIES, L"COOKIES", outcome.bCounted[O::kCookies], t[O::kCookies].nRemoved,
+         t[O::kCookies].nRestored},
+        {IDC_CLEANUP_LABEL_TEMP_FILES, L"TEMP_INT_FILES", outcome.bCounted[O::kTempInternetFiles],
+         t[O::kTempInternetFiles].nRemoved, -1},
+        {IDC_CLEANUP_LABEL_INDEX_DAT, L"INDEX_DAT",
+         outcome.bCounted[O::kCookies] || outcome.bCounted[O::kTempInternetFiles],
+         t[O::kCookies].nIndexRecordsErased + t[O::kTempInternetFiles].nIndexRecordsErased, -1},
+        {IDC_CLEANUP_LABEL_FLASH, L"FLASH_COOKIES", outcome.bCounted[O::kFlashSharedObjects],
+         t[O::kFlashSharedObjects].nRemoved, t[O::kFlashSharedObjects].nRestored},
+    };
+    HWND hWnd = GetSafeHwnd();
+    // A row with its counts runs from just after its mark to the panel's
+    // inner edge, in a smaller font: at the template's size and place
+    // "Temporary Internet Files — 200 removed" would be cut.
+    RECT rcRow = {72, 0, 244, 0};
+    MapDialogRect(hWnd, &rcRow);
+    m_countFont.reset(CreateFontW(15, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, 0, 0, 0, 0, 0, L"Arial"));
+    for (const auto& row : rows) {
+        if (!row.bCounted) {
+            continue;
+        }
+        const CString strText =
+            row.nRestored < 0
+                ? FormatString(Text(L"CLEANUP_COUNT_REMOVED"), Text(row.pszKey).GetString(), row.nRemoved)
+                : FormatString(Text(L"CLEANUP_COUNT_REMOVED_RESTORED"), Text(row.pszKey).GetString(), row.nRemoved,
+                               row.nRestored);
+        HWND hLabel = GetDlgItem(row.nLabelId);
+        RECT rc = {};
+        GetWindowRect(hLabel, &rc);
+        MapWindowPoints(nullptr, hWnd, reinterpret_cast<POINT*>(&rc), 2);
+        SetWindowPos(hLabel, nullptr, rcRow.left, rc.top, rcRow.right - rcRow.left, rc.bottom - rc.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        SendMessageW(hLabel, WM_SETFONT, reinterpret_cast<WPARAM>(m_countFont.get()), FALSE);
+        SetWindowTextW(hLabel, strText);
+    }
+    if (outcome.nResidue > 0) {
+        ShowResultLine(outcome.nResidue == 1 ? Text(L"CLEANUP_RESIDUE_ONE")
+                                             : FormatString(Text(L"CLEANUP_RESIDUE_MANY"), outcome.nResidue));
+        return true;
+    }
+    if (outcome.nLoss > 0) {
+        ShowResultLine(outcome.nLoss == 1 ? Text(L"CLEANUP_LOSS_ONE")
+                                          : FormatString(Text(L"CLEANUP_LOSS_MANY"), outcome.nLoss));
+        return true;
+    }
+    return false;
+}
+
+void CCleanupDlg::ShowResultLine(const CString& strText)
+{
+    HWND hWnd = GetSafeHwnd();
+    // Across the panel, between the last row and the banner.
+    RECT rc = {23, 188, 23 + 232, 188 + 20};
+    MapDialogRect(hWnd, &rc);
+    HWND hLine = CreateWindowExW(0, L"STATIC", strText, WS_CHILD | WS_VISIBLE | SS_CENTER | SS_NOPREFIX, rc.left,
+                                 rc.top, rc.right - rc.left, rc.bottom - rc.top, hWnd,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(kResultLineId)), nullptr, nullptr);
+    if (hLine == nullptr) {
+        LOG_ERROR(GetLastError(), L"CCleanupDlg: cannot show the line %s", strText.GetString());
+        return;
+    }
+    SendMessageW(hLine, WM_SETFONT, SendMessageW(hWnd, WM_GETFONT, 0, 0), TRUE);
+    SetWindowPos(hLine, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    LOG_MESSAGE(L"CCleanupDlg: %s", strText.GetString());
 }
 
 void CCleanupDlg::OnCancel()

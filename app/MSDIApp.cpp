@@ -232,7 +232,7 @@ int CMSDIApp::RunCleanupDlg(BOOL bFromRecovery, BOOL bSilent, BOOL bKillRecovery
             LOG_MESSAGE(L"Starting manual cleanup");
         }
         LOG_MESSAGE(L"CMSDIApp::RunCleanupDlg about to run clean-up dialog");
-        ShowCleanupDialog();
+        ShowCleanupDialog(pManager.get());
         LOG_MESSAGE(L"CMSDIApp::RunCleanupDlg finished to run clean-up dialog");
         // The dialog keeps its own pace: the clean-up may still be running.
         if (pManager) {
@@ -280,9 +280,18 @@ void CMSDIApp::AssignCleaners(CCleanupManager& manager)
     manager.m_pJavaFiles = &m_javaFiles;
 }
 
-void CMSDIApp::ShowCleanupDialog()
+void CMSDIApp::ShowCleanupDialog(CCleanupManager* pManager)
 {
     CCleanupDlg dialog(m_pDeleter.get(), nullptr);
+    if (pManager != nullptr) {
+        dialog.SetOutcomeSource([pManager](CCleanupOutcome& outcome) {
+            if (pManager->IsBackgroundTaskRunning()) {
+                return false;
+            }
+            outcome = pManager->GetOutcome();
+            return true;
+        });
+    }
     dialog.SetThreadMessageHandler([this](const MSG& msg) { HandleThreadMessage(msg); });
     if (dialog.DoModal() == -1) {
         LOG_MESSAGE(L"CMSDIApp::RunCleanupDlg the clean-up dialog could not be shown");

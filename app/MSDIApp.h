@@ -214,7 +214,8 @@ private:
 
     void RunManualCleanup();
     void EndSession();
-    void ShowCleanupDialog();
+    // With the manager, the dialog shows its outcome once it has ended.
+    void ShowCleanupDialog(CCleanupManager* pManager);
     int ShowMessageBox(const CString& strText, const CString& strCaption, UINT uType);
 
     std::function<void()> m_endAllThreads;

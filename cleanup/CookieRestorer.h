@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-class CBackgroundTask;
+#include "cleanup/StoreCheck.h"
 
 // What puts the start-of-session cookies back. The cookie cleaner lives in
 // the stores, above this room: the clean-up manager knows it only as a task
@@ -21,21 +21,17 @@ protected:
 // The cookie cleaner as the manager holds it: taken from one object that is
 // both a task and a restorer, so that the two can never name different
 // cleaners, or one be set without the other.
-class CCookieCategory {
+class CCookieCategory : public CCleanerCategory {
 public:
     CCookieCategory() = default;
     CCookieCategory(std::nullptr_t) {}
     template <class TCleaner>
-    CCookieCategory(TCleaner* pCleaner) : m_pTask(pCleaner), m_pRestorer(pCleaner)
+    CCookieCategory(TCleaner* pCleaner) : CCleanerCategory(pCleaner), m_pRestorer(pCleaner)
     {
     }
 
-    CBackgroundTask* Task() const { return m_pTask; }
     CCookieRestorer* Restorer() const { return m_pRestorer; }
 
-    friend bool operator==(const CCookieCategory& category, std::nullptr_t) { return category.m_pTask == nullptr; }
-
 private:
-    CBackgroundTask* m_pTask = nullptr;
     CCookieRestorer* m_pRestorer = nullptr;
 };

@@ -37,6 +37,7 @@ public:
     int GetFileCount() const { return static_cast<int>(m_results.size()); }
     // The path at that index, or an empty string for an index out of range.
     CString GetFilePath(int nIndex) const;
+    const std::vector<CString>& GetFilePaths() const { return m_results; }
 
     void SetCallback(Callback pfnCallback, void* pCallerValue);
     // Ends the running search early; the paths found so far stay.

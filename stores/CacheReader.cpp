@@ -26,7 +26,7 @@ constexpr DWORD kMaxDeclaredSize = 16 * 1024 * 1024;
 
 HANDLE CCacheReader::FindFirstEntry(INTERNET_CACHE_ENTRY_INFOW* pEntry, DWORD* pdwSize)
 {
-    return FindFirstUrlCacheEntryW(nullptr, pEntry, pdwSize);
+    return FindFirstUrlCacheEntryW(m_pszSearchPattern, pEntry, pdwSize);
 }
 
 BOOL CCacheReader::FindNextEntry(HANDLE hFind, INTERNET_CACHE_ENTRY_INFOW* pEntry, DWORD* pdwSize)
@@ -37,6 +37,14 @@ BOOL CCacheReader::FindNextEntry(HANDLE hFind, INTERNET_CACHE_ENTRY_INFOW* pEntr
 void CCacheReader::CloseFind(HANDLE hFind)
 {
     FindCloseUrlCache(hFind);
+}
+
+BOOL CCacheReader::IterateEntries(const wchar_t* pszSearchPattern)
+{
+    m_pszSearchPattern = pszSearchPattern;
+    const BOOL bResult = IterateEntries();
+    m_pszSearchPattern = nullptr;
+    return bResult;
 }
 
 BOOL CCacheReader::IterateEntries()

@@ -14,6 +14,9 @@ public:
     // TRUE when every ProcessEntry returned TRUE and the walk reached its
     // end; FALSE after an interruption or an enumeration failure.
     [[nodiscard]] BOOL IterateEntries();
+    // The same walk over the entries whose URL begins with the pattern
+    // (case-sensitive under Wine: "Cookie:", "Visited:").
+    [[nodiscard]] BOOL IterateEntries(const wchar_t* pszSearchPattern);
 
     // Deletes the entry's local file through the deleter (may be null) and
     // then the cache entry. A file the deleter leaves in place on purpose
@@ -33,4 +36,8 @@ protected:
     virtual HANDLE FindFirstEntry(INTERNET_CACHE_ENTRY_INFOW* pEntry, DWORD* pdwSize);
     virtual BOOL FindNextEntry(HANDLE hFind, INTERNET_CACHE_ENTRY_INFOW* pEntry, DWORD* pdwSize);
     virtual void CloseFind(HANDLE hFind);
+
+private:
+    // Of the walk under way; null for every entry.
+    const wchar_t* m_pszSearchPattern = nullptr;
 };

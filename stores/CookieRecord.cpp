@@ -175,6 +175,54 @@ CString CCookieRecord::GetRecreationText(bool bHttpOnly) const
     return strResult;
 }
 
+CString CCookieRecord::DescribeKey(const CString& strKey)
+{
+    CCookieRecord record;
+    if (!record.Parse(strKey)) {
+        return L"(unreadable record)";
+    }
+    return record.m_strUrl + L" " + record.m_strCookieText.Left(record.m_strCookieText.Find(L'='));
+}
+
+bool CCookieRecord::HasExpiredBy(const FILETIME& now) const
+{
+    // "Tue, 01-Jan-2030 00-00-00 GMT", as FormatExpiry writes it.
+    const int nExpires = m_strCookieText.Find(kExpiresAttribute);
+    if (nExpires < 0) {
+        return false;
+    }
+    const CString strDate = m_strCookieText.Mid(nExpires + static_cast<int>(wcslen(kExpiresAttribute)), 29);
+    auto number = [&](int nAt, int nDigits) {
+        int n = 0;
+        for (int i = nAt; i < nAt + nDigits; ++i) {
+            if (i >= strDate.GetLength() || !IsDigit(strDate[i])) {
+                return -1;
+            }
+            n = n * 10 + (strDate[i] - L'0');
+        }
+        return n;
+    };
+    SYSTEMTIME st = {};
+    for (int m = 0; m < 12; ++m) {
+        if (strDate.Mid(8, 3) == kMonthNames[m]) {
+            st.wMonth = static_cast<WORD>(m + 1);
+        }
+    }
+    const int fields[] = {number(5, 2), number(12, 4), number(17, 2), number(20, 2), number(23, 2)};
+    for (int field : fields) {
+        if (field < 0) {
+            return false;
+        }
+    }
+    st.wDay = static_cast<WORD>(fields[0]);
+    st.wYear = static_cast<WORD>(fields[1]);
+    st.wHour = static_cast<WORD>(fields[2]);
+    st.wMinute = static_cast<WORD>(fields[3]);
+    st.wSecond = static_cast<WORD>(fields[4]);
+    FILETIME expiry;
+    return st.wMonth != 0 && SystemTimeToFileTime(&st, &expiry) && CompareFileTime(&expiry, &now) <= 0;
+}
+
 CString CCookieRecord::GetData() const
 {
     return FormatString(L"%s\n%s\n%u", m_strUrl.GetString(), m_strCookieText.GetString(), m_dwFlags);

@@ -55,6 +55,11 @@ public:
     CString GetRecreationText(bool bHttpOnly = true) const;
     // The key less its store line, as logged.
     CString GetData() const;
+    // "URL name" of a key, for the log: the value is left out.
+    static CString DescribeKey(const CString& strKey);
+    // Whether the expiry the cookie text carries lies at or before the
+    // instant; false when it carries none that can be read.
+    bool HasExpiredBy(const FILETIME& now) const;
     // Host and path, the URL without its scheme.
     CString GetHostPath() const;
     bool IsProtectedMode() const { return m_strStore.Find(L"notprotectedmode") < 0; }

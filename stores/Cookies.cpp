@@ -110,6 +110,16 @@ BOOL CCookies::ProcessEntry(const INTERNET_CACHE_ENTRY_INFOW& entry)
         return TRUE;
     }
     const CString strLocalFile(entry.lpszLocalFileName != nullptr ? entry.lpszLocalFileName : L"");
+    if (m_pCheckWalk != nullptr) {
+        const CString strUrl(entry.lpszSourceUrlName != nullptr ? entry.lpszSourceUrlName : L"");
+        if (!m_pCheckWalk->hostPaths.Contains(strUrl.Mid(strUrl.Find(L'@') + 1))) {
+            m_pCheckWalk->findings.residue.push_back(L"cookie entry " + strUrl);
+        }
+        if (!strLocalFile.IsEmpty() && m_filesRead.Add(strLocalFile)) {
+            ReadCookieFile(strLocalFile, m_pCheckWalk->present);
+        }
+        return TRUE;
+    }
     if (!m_bCollect) {
         NoteRemovedCookies(strLocalFile);
         return RemoveEntry(strLocalFile, entry.lpszSourceUrlName != nullptr ? entry.lpszSourceUrlName : L"",
@@ -117,12 +127,12 @@ BOOL CCookies::ProcessEntry(const INTERNET_CACHE_ENTRY_INFOW& entry)
     }
     // Several entries may name one file; it is read once.
     if (!strLocalFile.IsEmpty() && m_filesRead.Add(strLocalFile)) {
-        ReadCookieFile(strLocalFile);
+        ReadCookieFile(strLocalFile, m_snapshot);
     }
     return TRUE;
 }
 
-void CCookies::ReadCookieFile(const CString& strPath)
+void CCookies::ReadCookieFile(const CString& strPath, CStringSet& keys)
 {
     LOG_MESSAGE(L"CCookies::ReadCookies reading cookie file %s", strPath.GetString());
     std::vector<CCookieFileEntry> entries;
@@ -132,7 +142,7 @@ void CCookies::ReadCookieFile(const CString& strPath)
     }
     const bool bProtectedMode = CCookieRecord::IsProtectedModePath(strPath);
     for (const CCookieFileEntry& entry : entries) {
-        m_snapshot.Add(CCookieRecord::MakeKey(bProtectedMode, entry));
+        keys.Add(CCookieRecord::MakeKey(bProtectedMode, entry));
     }
 }
 
@@ -142,6 +152,7 @@ void CCookies::NoteRemovedCookies(const CString& strPath)
     if (strPath.IsEmpty() || !CCookieRecord::ReadCookieFile(strPath, entries)) {
         return;
     }
+    m_tally.nRemoved += static_cast<int>(entries.size());
     for (const CCookieFileEntry& entry : entries) {
         m_removedCookies.Add(FormatString(L"%s\n%s\n%u", entry.strHostPath.GetString(), entry.strName.GetString(),
                                           entry.dwFlags));
@@ -174,8 +185,11 @@ BOOL CCookies::removeCookies()
     return bResult;
 }
 
-BOOL CCookies::DeleteCookieFiles()
+std::vector<CString> CCookies::ListCookieFiles() const
 {
+    if (m_strCookiesFolder.IsEmpty()) {
+        return {};
+    }
     CFileFinderOptions options;
     options.m_strBaseFolder = m_strCookiesFolder;
     options.m_strMask = L"*.*";
@@ -183,15 +197,18 @@ BOOL CCookies::DeleteCookieFiles()
     options.m_dwFilters = CFileFinderOptions::kFilterAttributes;
     options.m_dwAttributes = CFileFinderOptions::kFilesOnly;
     CFileFinder finder;
-    const int nCount = m_strCookiesFolder.IsEmpty() ? 0 : finder.FindFiles(options);
+    finder.FindFiles(options);
+    return finder.GetFilePaths();
+}
 
+BOOL CCookies::DeleteCookieFiles()
+{
     BOOL bResult = TRUE;
-    for (int i = 0; i < nCount; ++i) {
+    for (const CString& strPath : ListCookieFiles()) {
         if (IsAbortRequested()) {
             LOG_MESSAGE(L"Cookies cleanup interrupted");
             return FALSE;
         }
-        const CString strPath = finder.GetFilePath(i);
         if (IsKeptInCookiesFolder(strPath)) {
             continue;
         }
@@ -208,7 +225,7 @@ BOOL CCookies::DeleteCookieFiles()
     return bResult;
 }
 
-void CCookies::ExpireRemovedCookiesInMemory()
+CStringSet CCookies::SnapshotHostPaths() const
 {
     CStringSet hostPaths;
     for (const CString& strKey : m_snapshot) {
@@ -217,6 +234,12 @@ void CCookies::ExpireRemovedCookiesInMemory()
             hostPaths.Add(record.GetHostPath());
         }
     }
+    return hostPaths;
+}
+
+void CCookies::ExpireRemovedCookiesInMemory()
+{
+    const CStringSet hostPaths = SnapshotHostPaths();
     for (const CString& strRemoved : m_removedCookies) {
         const int nFirst = strRemoved.Find(L'\n');
         const int nSecond = strRemoved.ReverseFind(L'\n');
@@ -251,7 +274,10 @@ BOOL CCookies::RecreateCookies()
         }
         LOG_MESSAGE(L"CCookies::RecreateCookies() going to recreate cookie: protMode = %s", record.m_strStore.GetString());
         LOG_MESSAGE(L"CCookies::RecreateCookies() going to recreate cookie: with data = %s", record.GetData().GetString());
-        if (!RecreateCookie(record)) {
+        if (RecreateCookie(record)) {
+            ++m_tally.nRestored;
+        } else {
+            m_refusedKeys.Add(strKey);
             bResult = FALSE;
         }
     }
@@ -288,4 +314,53 @@ BOOL CCookies::RecreateCookie(const CCookieRecord& record)
         LOG_ERROR(GetLastError(), L"Failed to recreate cookie for URL %s", record.m_strUrl.GetString());
     }
     return bSet;
+}
+
+// The jar as a fresh process finds it: the cookie entries of the URL cache
+// and the files they name, the cookie files no entry names, and the
+// records of the cookie index that the cache deleted but that can still be
+// read. After the clean-up it must hold the snapshot exactly.
+CStoreFindings CCookies::CheckStore()
+{
+    CStoreFindings findings;
+    CCheckWalk walk{findings, SnapshotHostPaths(), CStringSet()};
+    m_filesRead.RemoveAll();
+    m_pCheckWalk = &walk;
+    const BOOL bWalked = IterateEntries(L"Cookie:");
+    m_pCheckWalk = nullptr;
+    if (!bWalked) {
+        findings.residue.push_back(L"(the cookie entries could not be listed)");
+    }
+    for (const CString& strPath : ListCookieFiles()) {
+        if (!IsKeptInCookiesFolder(strPath) && m_filesRead.Add(strPath)) {
+            ReadCookieFile(strPath, walk.present);
+        }
+    }
+    std::vector<CString> deletedUrls;
+    CCookiesIndexDat index;
+    if (!index.ListDeletedEntries(deletedUrls)) {
+        findings.residue.push_back(L"(the cookie index could not be read)");
+    }
+    for (const CString& strUrl : deletedUrls) {
+        if (!walk.hostPaths.Contains(strUrl.Mid(strUrl.Find(L'@') + 1))) {
+            findings.residue.push_back(L"deleted cookie record, still readable: " + strUrl);
+        }
+    }
+    for (const CString& strKey : walk.present) {
+        if (!m_snapshot.Contains(strKey)) {
+            findings.residue.push_back(L"cookie " + CCookieRecord::DescribeKey(strKey));
+        }
+    }
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    for (const CString& strKey : m_snapshot) {
+        CCookieRecord record;
+        if (walk.present.Contains(strKey) || !record.Parse(strKey) || record.HasExpiredBy(now)) {
+            continue;
+        }
+        (m_refusedKeys.Contains(strKey) ? findings.lossBeyondRestore : findings.loss)
+            .push_back(L"cookie " + CCookieRecord::DescribeKey(strKey));
+    }
+    m_filesRead.RemoveAll();
+    return findings;
 }

@@ -18,6 +18,20 @@ CCookiesIndexDat::CCookiesIndexDat() : m_strCookiesFolder(GetCookiesFolder()) {}
 
 BOOL CCookiesIndexDat::RemoveEntries()
 {
+    m_pDeletedUrls = nullptr;
+    return ScanIndex();
+}
+
+BOOL CCookiesIndexDat::ListDeletedEntries(std::vector<CString>& urls)
+{
+    m_pDeletedUrls = &urls;
+    const BOOL bResult = ScanIndex();
+    m_pDeletedUrls = nullptr;
+    return bResult;
+}
+
+BOOL CCookiesIndexDat::ScanIndex()
+{
     if (m_strCookiesFolder.IsEmpty()) {
         return FALSE;
     }
@@ -37,7 +51,11 @@ BOOL CCookiesIndexDat::RemoveEntries()
 BOOL CCookiesIndexDat::ProcessEntry(DWORD dwType, DWORD dwOffset, DWORD dwSize, CString strUrl, CString,
                                     CFileTime)
 {
-    if (dwType != IndexDat::kSignatureRedirect) {
+    if (m_pDeletedUrls != nullptr) {
+        if (dwType == IndexDat::kSignatureLeak || (dwType == IndexDat::kSignatureUrl && !IsBlockAllocated(dwOffset))) {
+            m_pDeletedUrls->push_back(strUrl);
+        }
+    } else if (dwType != IndexDat::kSignatureRedirect) {
         (void)EraseRecord(dwType, dwOffset, dwSize, strUrl);
     }
     return TRUE;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vector>
+
 #include "framework/String.h"
 #include "framework/Time.h"
 #include "stores/IndexDatParser.h"
@@ -15,11 +17,18 @@ public:
     // Scans the index file of the cookies folder, if there is one. FALSE
     // when the file exists but could not be scanned.
     [[nodiscard]] BOOL RemoveEntries();
+    // Adds the URL of every record the URL cache has deleted and that can
+    // still be read ("LEAK" records, records in freed blocks). Writes
+    // nothing. FALSE as for RemoveEntries.
+    [[nodiscard]] BOOL ListDeletedEntries(std::vector<CString>& urls);
 
 protected:
     BOOL ProcessEntry(DWORD dwType, DWORD dwOffset, DWORD dwSize, CString strUrl, CString strLocalPath,
                       CFileTime timeLastAccess) override;
 
 private:
+    BOOL ScanIndex();
+
     CString m_strCookiesFolder;
+    std::vector<CString>* m_pDeletedUrls = nullptr;
 };

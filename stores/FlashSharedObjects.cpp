@@ -202,6 +202,58 @@ void CFlashSharedObjects::BackupSharedObject(const CString& strPath)
     SetFileTimes(strBackup, record);
 }
 
+CString CFlashSharedObjects::TargetOf(const CString& strRecorded)
+{
+    // Only a final ".sol.bak" is cut, whatever the folders are called.
+    if (EndsWithNoCase(strRecorded, L".sol.bak")) {
+        return strRecorded.Left(strRecorded.GetLength() - static_cast<int>(wcslen(kBackupSuffix)));
+    }
+    return strRecorded;
+}
+
+std::vector<CString> CFlashSharedObjects::ListSharedObjects() const
+{
+    std::vector<CString> paths;
+    CFileFinder finder;
+    if (!m_store.IsEmpty()) {
+        finder.ListFiles(m_store.GetRoot(), L"*.sol", TRUE);
+    }
+    for (const CString& strPath : finder.GetFilePaths()) {
+        if (EndsWithNoCase(strPath, kSolExtension)) {
+            paths.push_back(strPath);
+        }
+    }
+    return paths;
+}
+
+CStoreFindings CFlashSharedObjects::CheckStore()
+{
+    CStoreFindings findings;
+    for (const CString& strPath : ListSharedObjects()) {
+        if (!m_startSet.Contains(strPath)) {
+            findings.residue.push_back(L"Flash shared object " + strPath);
+        }
+    }
+    for (const CString& strRecorded : m_restoreList) {
+        const CString strTarget = TargetOf(strRecorded);
+        if (GetFileAttributesW(strTarget) != INVALID_FILE_ATTRIBUTES) {
+            continue;
+        }
+        const bool bBackedUp = GetFileAttributesW(strTarget + kBackupSuffix) != INVALID_FILE_ATTRIBUTES;
+        (bBackedUp ? findings.loss : findings.lossBeyondRestore).push_back(L"Flash shared object " + strTarget);
+    }
+    return findings;
+}
+
+void CFlashSharedObjects::RestoreLost()
+{
+    for (const CString& strRecorded : m_restoreList) {
+        if (RestoreSharedObject(strRecorded)) {
+            ++m_tally.nRestored;
+        }
+    }
+}
+
 const CFlashSharedObjects::CBackupRecord* CFlashSharedObjects::FindRecord(const CString& strPath) const
 {
     for (const CBackupRecord& record : m_backupRecords) {
@@ -214,12 +266,7 @@ const CFlashSharedObjects::CBackupRecord* CFlashSharedObjects::FindRecord(const 
 
 BOOL CFlashSharedObjects::RestoreSharedObject(const CString& strPath)
 {
-    // A path recorded from a backup names the file it was made from; only
-    // a final ".sol.bak" is cut, whatever the folders are called.
-    CString strTarget = strPath;
-    if (EndsWithNoCase(strTarget, L".sol.bak")) {
-        strTarget = strTarget.Left(strTarget.GetLength() - static_cast<int>(wcslen(kBackupSuffix)));
-    }
+    const CString strTarget = TargetOf(strPath);
     const CString strSource = strTarget + kBackupSuffix;
     if (GetFileAttributesW(strSource) == INVALID_FILE_ATTRIBUTES) {
         return FALSE;  // restored by an earlier attempt, or never backed up
@@ -293,17 +340,14 @@ BOOL CFlashSharedObjects::RunBackgroundTask()
         m_bResult = FALSE;
         return FALSE;
     }
-    CFileFinder finder;
-    const int nCount = m_store.IsEmpty() ? 0 : finder.ListFiles(m_store.GetRoot(), L"*.sol", TRUE);
     int nDeleted = 0;
-    for (int i = 0; i < nCount; ++i) {
+    for (const CString& strPath : ListSharedObjects()) {
         if (IsAbortRequested()) {
             LOG_MESSAGE(L"Flash cleanup interrupted");
             bResult = FALSE;
             break;
         }
-        const CString strPath = finder.GetFilePath(i);
-        if (!EndsWithNoCase(strPath, kSolExtension) || m_startSet.Contains(strPath)) {
+        if (m_startSet.Contains(strPath)) {
             continue;
         }
         if (!m_pDeleter->DeleteFile(strPath)) {
@@ -318,13 +362,11 @@ BOOL CFlashSharedObjects::RunBackgroundTask()
             bResult = FALSE;
         }
     }
-    int nRestored = 0;
-    for (const CString& strRecorded : m_restoreList) {
-        if (RestoreSharedObject(strRecorded)) {
-            ++nRestored;
-        }
-    }
-    LOG_MESSAGE(L"CFlashSharedObjects::RunBackgroundTask() end, %d deleted, %d restored", nDeleted, nRestored);
+    const int nRestoredBefore = m_tally.nRestored;
+    RestoreLost();
+    m_tally.nRemoved += nDeleted;
+    LOG_MESSAGE(L"CFlashSharedObjects::RunBackgroundTask() end, %d deleted, %d restored", nDeleted,
+                m_tally.nRestored - nRestoredBefore);
     m_bResult = bResult;
     return bResult;
 }

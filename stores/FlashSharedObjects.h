@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cleanup/BackgroundTask.h"
+#include "cleanup/StoreCheck.h"
 #include "framework/String.h"
 #include "framework/StringSet.h"
 #include "stores/StoreFolder.h"
@@ -15,7 +16,7 @@
 // (".sol.bak"); at the clean-up the ones the session added are deleted with
 // their ".sxx" companions and the folders they leave empty, and every
 // recorded one is written back from its backup with its times.
-class CFlashSharedObjects : public CBackgroundTask {
+class CFlashSharedObjects : public CBackgroundTask, public CStoreCheck {
 public:
     // One file backed up at the start, with its times then.
     struct CBackupRecord {
@@ -37,6 +38,12 @@ public:
     // The clean-up. FALSE when a new file or an emptied folder could not be
     // removed, or on an abort; the restore runs in every case.
     BOOL RunBackgroundTask() override;
+
+    // Residue: shared objects the start set lacks. Loss: recorded objects
+    // that are gone, restorable while their backup is still there.
+    CStoreFindings CheckStore() override;
+    // Writes back every recorded object whose backup is still there.
+    void RestoreLost() override;
 
     // Records every ".sol" file and backs it up; with bFromBackups, records
     // the ".sol.bak" backups an interrupted session left instead. FALSE
@@ -60,6 +67,12 @@ public:
     const std::vector<CBackupRecord>& GetBackupRecords() const { return m_backupRecords; }
 
 private:
+    // Every shared object (".sol", not a name whose short form merely
+    // matches) below the store root, in the finder's order.
+    std::vector<CString> ListSharedObjects() const;
+    // The object a recorded path stands for (a recovered ".sol.bak" path
+    // names the file it was made from), and its backup.
+    static CString TargetOf(const CString& strRecorded);
     const CBackupRecord* FindRecord(const CString& strPath) const;
 
     CStoreFolder m_store;

@@ -41,6 +41,7 @@ BOOL CHistory::RunBackgroundTask()
     try {
         CHistoryIndexDat history;
         history.RemoveEntries(&m_snapshot, &m_unscannedFiles);
+        m_tally.nRemoved += history.GetErasedCount();
     } catch (const CException& e) {
         LOG_EXCEPTION(e, L"Failed to cleanup History index.dat");
         bResult = FALSE;
@@ -48,4 +49,18 @@ BOOL CHistory::RunBackgroundTask()
     m_bResult = bResult;
     LOG_MESSAGE(L"CHistory::RunBackgroundTask() end");
     return bResult;
+}
+
+CStoreFindings CHistory::CheckStore()
+{
+    CStoreFindings findings;
+    CStringSet seen;
+    CHistoryIndexDat history;
+    history.CheckEntries(&m_snapshot, &m_unscannedFiles, findings.residue, seen);
+    for (const CString& strUrl : m_snapshot) {
+        if (!seen.Contains(strUrl)) {
+            findings.lossBeyondRestore.push_back(L"history record " + strUrl);
+        }
+    }
+    return findings;
 }

@@ -3,12 +3,13 @@
 #include <windows.h>
 
 #include "cleanup/BackgroundTask.h"
+#include "cleanup/StoreCheck.h"
 #include "framework/StringSet.h"
 
 // The history category: keeps the URLs that the history stores held when
 // the browsing session began and erases every other history record at the
 // clean-up (through CHistoryIndexDat).
-class CHistory : public CBackgroundTask {
+class CHistory : public CBackgroundTask, public CStoreCheck {
 public:
     CHistory() = default;
     ~CHistory() override;
@@ -18,6 +19,10 @@ public:
     // The clean-up: erases what the snapshot lacks in every history store.
     // FALSE only when reading a store failed.
     BOOL RunBackgroundTask() override;
+
+    // Residue: the records the clean-up would erase. Loss: snapshot URLs no
+    // live record holds any more, which nothing can bring back.
+    CStoreFindings CheckStore() override;
 
     // Takes the snapshot when a browsing session begins. TRUE.
     BOOL ReadHistory();

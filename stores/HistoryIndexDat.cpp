@@ -64,7 +64,6 @@ void CHistoryIndexDat::RemoveEntries(CStringSet* pSnapshot, const CStringSet* pS
 {
     m_bCollect = FALSE;
     m_pSnapshot = pSnapshot;
-    m_nErased = 0;
     std::optional<CFileException> failure;
     try {
         ProcessFiles(nullptr, pSkip);
@@ -78,6 +77,18 @@ void CHistoryIndexDat::RemoveEntries(CStringSet* pSnapshot, const CStringSet* pS
     }
 }
 
+void CHistoryIndexDat::CheckEntries(CStringSet* pSnapshot, const CStringSet* pSkip,
+                                    std::vector<CString>& residue, CStringSet& seen)
+{
+    m_bCollect = FALSE;
+    m_pSnapshot = pSnapshot;
+    m_pResidue = &residue;
+    m_pSeen = &seen;
+    ProcessFiles(nullptr, pSkip);
+    m_pResidue = nullptr;
+    m_pSeen = nullptr;
+}
+
 void CHistoryIndexDat::ProcessFiles(CStringSet* pUnscanned, const CStringSet* pSkip)
 {
     std::optional<CFileException> failure;
@@ -88,7 +99,7 @@ void CHistoryIndexDat::ProcessFiles(CStringSet* pUnscanned, const CStringSet* pS
             continue;
         }
         BOOL bScanned = FALSE;
-        const int nErasedBefore = m_nErased;
+        const int nErasedBefore = GetErasedCount();
         try {
             OpenFile(strPath);
             bScanned = IterateEntries(FALSE);
@@ -102,8 +113,9 @@ void CHistoryIndexDat::ProcessFiles(CStringSet* pUnscanned, const CStringSet* pS
         if (!bScanned && pUnscanned != nullptr) {
             pUnscanned->Add(strPath);
         }
-        if (m_nErased > nErasedBefore) {
-            LOG_MESSAGE(L"CHistoryIndexDat: erased %d records in %s", m_nErased - nErasedBefore, strPath.GetString());
+        if (GetErasedCount() > nErasedBefore) {
+            LOG_MESSAGE(L"CHistoryIndexDat: erased %d records in %s", GetErasedCount() - nErasedBefore,
+                        strPath.GetString());
         }
     }
     if (failure) {
@@ -128,10 +140,15 @@ BOOL CHistoryIndexDat::ProcessEntry(DWORD dwType, DWORD dwOffset, DWORD dwSize, 
     // A deleted record is erased whatever its URL; dwSize then covers only
     // the blocks that are still free.
     if (bLive && m_pSnapshot->Contains(strUrl)) {
+        if (m_pSeen != nullptr) {
+            m_pSeen->Add(strUrl);
+        }
         return TRUE;
     }
-    if (EraseRecord(dwType, dwOffset, dwSize, strUrl)) {
-        ++m_nErased;
+    if (m_pResidue != nullptr) {
+        m_pResidue->push_back((bLive ? L"history record " : L"deleted history record, still readable: ") + strUrl);
+    } else {
+        (void)EraseRecord(dwType, dwOffset, dwSize, strUrl);
     }
     return TRUE;
 }

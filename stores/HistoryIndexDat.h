@@ -31,9 +31,13 @@ public:
     // others; the first one is thrown again at the end.
     void RemoveEntries(CStringSet* pSnapshot, const CStringSet* pSkip = nullptr);
 
+    // Adds to residue every record RemoveEntries would erase (the session's
+    // and the deleted ones that can still be read), and to seen every URL
+    // of the snapshot that a live record still holds. Writes nothing.
+    void CheckEntries(CStringSet* pSnapshot, const CStringSet* pSkip, std::vector<CString>& residue,
+                      CStringSet& seen);
+
     const std::vector<CString>& GetFiles() const { return m_files; }
-    // Records erased by the last RemoveEntries.
-    int GetErasedCount() const { return m_nErased; }
 
 protected:
     BOOL ProcessEntry(DWORD dwType, DWORD dwOffset, DWORD dwSize, CString strUrl, CString strLocalPath,
@@ -48,5 +52,7 @@ private:
     std::vector<CString> m_files;
     BOOL m_bCollect = FALSE;
     CStringSet* m_pSnapshot = nullptr;
-    int m_nErased = 0;
+    // While checking: where the findings go.
+    std::vector<CString>* m_pResidue = nullptr;
+    CStringSet* m_pSeen = nullptr;
 };

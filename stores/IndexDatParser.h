@@ -42,6 +42,8 @@ public:
     void CloseFile();
 
     BOOL IsFileOpen() const { return m_bOpen; }
+    // Records erased through EraseRecord since construction.
+    int GetErasedCount() const { return m_nErased; }
 
 protected:
     // dwWindowSize: the read window, at most 64 KiB; tests shrink it.
@@ -110,4 +112,5 @@ private:
     // The bitmap as the scan found it, and whether it is trusted.
     std::vector<BYTE> m_allocation;
     bool m_bBitmapTrusted = false;
+    int m_nErased = 0;
 };

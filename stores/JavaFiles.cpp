@@ -151,13 +151,39 @@ BOOL CJavaFiles::SnapshotCache()
         return FALSE;
     }
     m_startSet.RemoveAll();
-    CFileFinder finder;
-    const int nCount = finder.ListFiles(m_cache.GetRoot(), L"*.*", TRUE);
-    for (int i = 0; i < nCount; ++i) {
-        m_startSet.Add(finder.GetFilePath(i));
+    for (const CString& strPath : ListCacheFiles()) {
+        m_startSet.Add(strPath);
     }
-    LOG_MESSAGE(L"CJavaFiles::SnapshotCache() end, %d files in %s", nCount, m_cache.GetRoot().GetString());
+    LOG_MESSAGE(L"CJavaFiles::SnapshotCache() end, %d files in %s", m_startSet.GetCount(),
+                m_cache.GetRoot().GetString());
     return TRUE;
+}
+
+std::vector<CString> CJavaFiles::ListCacheFiles() const
+{
+    CFileFinder finder;
+    if (!m_cache.IsEmpty()) {
+        finder.ListFiles(m_cache.GetRoot(), L"*.*", TRUE);
+    }
+    return finder.GetFilePaths();
+}
+
+CStoreFindings CJavaFiles::CheckStore()
+{
+    CStoreFindings findings;
+    CStringSet present;
+    for (const CString& strPath : ListCacheFiles()) {
+        present.Add(strPath);
+        if (!m_startSet.Contains(strPath)) {
+            findings.residue.push_back(L"Java cache file " + strPath);
+        }
+    }
+    for (const CString& strPath : m_startSet) {
+        if (!present.Contains(strPath)) {
+            findings.lossBeyondRestore.push_back(L"Java cache file " + strPath);
+        }
+    }
+    return findings;
 }
 
 BOOL CJavaFiles::RunBackgroundTask()
@@ -169,16 +195,13 @@ BOOL CJavaFiles::RunBackgroundTask()
         return FALSE;
     }
     BOOL bResult = TRUE;
-    CFileFinder finder;
-    const int nCount = m_cache.IsEmpty() ? 0 : finder.ListFiles(m_cache.GetRoot(), L"*.*", TRUE);
     int nDeleted = 0;
-    for (int i = 0; i < nCount; ++i) {
+    for (const CString& strPath : ListCacheFiles()) {
         if (IsAbortRequested()) {
             LOG_MESSAGE(L"Java cleanup interrupted");
             bResult = FALSE;
             break;
         }
-        const CString strPath = finder.GetFilePath(i);
         if (m_startSet.Contains(strPath)) {
             continue;
         }
@@ -191,6 +214,7 @@ BOOL CJavaFiles::RunBackgroundTask()
             bResult = FALSE;
         }
     }
+    m_tally.nRemoved += nDeleted;
     LOG_MESSAGE(L"CJavaFiles::RunBackgroundTask() end, %d deleted", nDeleted);
     m_bResult = bResult;
     return bResult;

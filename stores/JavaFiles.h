@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "cleanup/BackgroundTask.h"
+#include "cleanup/StoreCheck.h"
 #include "framework/String.h"
 #include "framework/StringSet.h"
 #include "stores/StoreFolder.h"
@@ -12,7 +15,7 @@
 // deleted, with the folders that leaves empty (never the cache folder).
 // The cache is "Sun\Java\Deployment\cache" in the application data, unless
 // the deployment folder's "deployment.properties" moves it.
-class CJavaFiles : public CBackgroundTask {
+class CJavaFiles : public CBackgroundTask, public CStoreCheck {
 public:
     // The cache of the platform's application-data folder.
     CJavaFiles();
@@ -26,6 +29,10 @@ public:
     // The clean-up. FALSE when a file or an emptied folder could not be
     // removed, or on an abort.
     BOOL RunBackgroundTask() override;
+
+    // Residue: files of the cache the start set lacks. Loss: files of the
+    // start set that are gone; nothing was kept to bring them back.
+    CStoreFindings CheckStore() override;
 
     // Records every file of the cache. FALSE when there is no cache folder.
     [[nodiscard]] BOOL SnapshotCache();
@@ -41,6 +48,8 @@ public:
                                              const CString& strDefault);
 
 private:
+    // Every file below the cache folder, in the finder's order.
+    std::vector<CString> ListCacheFiles() const;
     static CString FindCacheFolder(const CString& strAppDataFolder);
 
     CStringSet m_startSet;

@@ -33,13 +33,8 @@ std::vector<CString> ListWrittenBetween(const CString& strFolder, CFileTime from
     options.m_preciseLastWriteFrom = from;
     options.m_timeLastWriteTo = to;
     CFileFinder finder;
-    const int nCount = finder.FindFiles(options);
-    std::vector<CString> paths;
-    paths.reserve(static_cast<size_t>(nCount));
-    for (int i = 0; i < nCount; ++i) {
-        paths.push_back(finder.GetFilePath(i));
-    }
-    return paths;
+    finder.FindFiles(options);
+    return finder.GetFilePaths();
 }
 
 // Folders, and the two files the cache keeps for itself.
@@ -81,14 +76,35 @@ BOOL CTempInternetFiles::ProcessEntry(const INTERNET_CACHE_ENTRY_INFOW& entry)
     if (strLocalFile.Find(kUpgradeProgramName) >= 0) {
         (void)RemoveEntry(strLocalFile, strUrl, m_pDeleter);
     }
-    if (CFileTime(entry.LastAccessTime) < m_timeStart) {
+    if (!IsSessionEntry(strUrl, CFileTime(entry.LastAccessTime), m_timeStart)) {
         return TRUE;
     }
     LOG_MESSAGE(L" removing Temp internet file for %s", strUrl.Left(kLoggedUrlLength).GetString());
-    if (strUrl.Find(UpgradeDownloadAddress()) >= 0) {
-        return TRUE;
+    if (!RemoveEntry(strLocalFile, strUrl, m_pDeleter)) {
+        return FALSE;
     }
-    return RemoveEntry(strLocalFile, strUrl, m_pDeleter);
+    ++m_tally.nRemoved;
+    return TRUE;
+}
+
+bool CTempInternetFiles::IsSessionEntry(const CString& strUrl, CFileTime timeLastAccess, CFileTime timeStart)
+{
+    return timeLastAccess >= timeStart && strUrl.Find(UpgradeDownloadAddress()) < 0;
+}
+
+CStoreFindings CTempInternetFiles::CheckStore()
+{
+    CStoreFindings findings;
+    CTempInternetFilesIndexDat index;
+    if (!index.CheckEntries(m_timeStart, findings.residue)) {
+        findings.residue.push_back(L"(the cache index could not be read)");
+    }
+    for (const CString& strPath : ListWrittenBetween(m_strCacheFolder, m_timeStart, CTime::GetCurrentTime())) {
+        if (strPath.Find(kUpgradeProgramName) < 0 && !IsKeptInCacheFolder(strPath)) {
+            findings.residue.push_back(L"cache file " + strPath);
+        }
+    }
+    return findings;
 }
 
 BOOL CTempInternetFiles::DeleteSessionFiles()
@@ -139,7 +155,11 @@ BOOL CTempInternetFiles::DeleteListedFile(const CString& strPath)
         return TRUE;
     }
     LOG_MESSAGE(L"CTempInternetFiles::RunBackgroundTask() deleting file");
-    return m_pDeleter->DeleteFile(strPath);
+    if (!m_pDeleter->DeleteFile(strPath)) {
+        return FALSE;
+    }
+    ++m_tally.nRemoved;
+    return TRUE;
 }
 
 BOOL CTempInternetFiles::RunBackgroundTask()
@@ -163,6 +183,7 @@ BOOL CTempInternetFiles::RunBackgroundTask()
                 LOG_MESSAGE(L"Failed to cleanup Temporary Internet Files index.dat");
                 bResult = FALSE;
             }
+            m_tally.nIndexRecordsErased += index.GetErasedCount();
         } catch (const CException& e) {
             LOG_EXCEPTION(e, L"Failed to cleanup Temporary Internet Files index.dat");
             bResult = FALSE;

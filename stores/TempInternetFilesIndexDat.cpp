@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include "framework/Logger.h"
+#include "stores/TempInternetFiles.h"
 
 CString CTempInternetFilesIndexDat::GetCacheFolder()
 {
@@ -18,6 +19,20 @@ CTempInternetFilesIndexDat::CTempInternetFilesIndexDat() : m_strCacheFolder(GetC
 
 BOOL CTempInternetFilesIndexDat::RemoveEntries(CFileTime timeThreshold)
 {
+    m_pResidue = nullptr;
+    return ScanIndex(timeThreshold);
+}
+
+BOOL CTempInternetFilesIndexDat::CheckEntries(CFileTime timeStart, std::vector<CString>& residue)
+{
+    m_pResidue = &residue;
+    const BOOL bResult = ScanIndex(timeStart);
+    m_pResidue = nullptr;
+    return bResult;
+}
+
+BOOL CTempInternetFilesIndexDat::ScanIndex(CFileTime timeThreshold)
+{
     if (m_strCacheFolder.IsEmpty()) {
         return FALSE;
     }
@@ -26,11 +41,19 @@ BOOL CTempInternetFilesIndexDat::RemoveEntries(CFileTime timeThreshold)
         return TRUE;
     }
     m_timeThreshold = timeThreshold;
-    LOG_MESSAGE(L"CTempInternetFilesIndexDat::RemoveEntries about to OpenFile");
+    // A check only reads: no scrubbing, and none of the removal's lines.
+    const bool bRemoving = m_pResidue == nullptr;
+    if (bRemoving) {
+        LOG_MESSAGE(L"CTempInternetFilesIndexDat::RemoveEntries about to OpenFile");
+    }
     OpenFile(strIndex);
-    LOG_MESSAGE(L"CTempInternetFilesIndexDat::RemoveEntries about to IterateEntries(TRUE)");
-    const BOOL bResult = IterateEntries(TRUE);
-    LOG_MESSAGE(L"CTempInternetFilesIndexDat::RemoveEntries about to CIndexDatParser::CloseFile()");
+    if (bRemoving) {
+        LOG_MESSAGE(L"CTempInternetFilesIndexDat::RemoveEntries about to IterateEntries(TRUE)");
+    }
+    const BOOL bResult = IterateEntries(bRemoving);
+    if (bRemoving) {
+        LOG_MESSAGE(L"CTempInternetFilesIndexDat::RemoveEntries about to CIndexDatParser::CloseFile()");
+    }
     CloseFile();
     return bResult;
 }
@@ -41,7 +64,24 @@ BOOL CTempInternetFilesIndexDat::RemoveEntries(CFileTime timeThreshold)
 // record of a file the clean-up could not delete (one another program holds
 // open) would be erased while the file stays behind, out of the cache's
 // reach.
-//
+bool CTempInternetFilesIndexDat::IsErasable(DWORD dwType, const CString& strLocalPath, CFileTime timeLastAccess) const
+{
+    if (dwType == IndexDat::kSignatureRedirect) {
+        return true;
+    }
+    if (timeLastAccess < m_timeThreshold) {
+        return false;
+    }
+    if (strLocalPath.IsEmpty()) {
+        return true;
+    }
+    if (GetFileAttributesW(m_strCacheFolder + strLocalPath) != INVALID_FILE_ATTRIBUTES) {
+        return false;
+    }
+    const DWORD dwError = GetLastError();
+    return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND;
+}
+
 // A record the URL cache still indexes is deleted through the cache before
 // it is overwritten (see EraseRecord); one the cache has already released
 // (a "LEAK" record, or a "URL " record in blocks it has freed, which keeps
@@ -50,22 +90,19 @@ BOOL CTempInternetFilesIndexDat::ProcessEntry(DWORD dwType, DWORD dwOffset, DWOR
                                               CString strLocalPath, CFileTime timeLastAccess)
 {
     LOG_MESSAGE(L"CTempInternetFilesIndexDat::ProcessEntry start for URL:%s, TagType: ", strUrl.GetString());
-    if (dwType == IndexDat::kSignatureRedirect) {
-        (void)EraseRecord(dwType, dwOffset, dwSize, strUrl);
-    } else if (timeLastAccess >= m_timeThreshold) {
-        bool bFileGone = true;
-        if (!strLocalPath.IsEmpty()) {
-            const CString strFile = m_strCacheFolder + strLocalPath;
-            if (GetFileAttributesW(strFile) != INVALID_FILE_ATTRIBUTES) {
-                bFileGone = false;
-            } else {
-                const DWORD dwError = GetLastError();
-                bFileGone = dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND;
+    if (m_pResidue != nullptr) {
+        // A record the URL cache lists is judged by the cache cleaner's
+        // rule, as the cleaner sees it through the cache; any other one by
+        // this edit's rule.
+        if (dwType == IndexDat::kSignatureUrl && IsBlockAllocated(dwOffset)) {
+            if (CTempInternetFiles::IsSessionEntry(strUrl, timeLastAccess, m_timeThreshold)) {
+                m_pResidue->push_back(L"cache entry " + strUrl);
             }
+        } else if (IsErasable(dwType, strLocalPath, timeLastAccess)) {
+            m_pResidue->push_back(L"deleted cache record, still readable: " + strUrl);
         }
-        if (bFileGone) {
-            (void)EraseRecord(dwType, dwOffset, dwSize, strUrl);
-        }
+    } else if (IsErasable(dwType, strLocalPath, timeLastAccess)) {
+        (void)EraseRecord(dwType, dwOffset, dwSize, strUrl);
     }
     LOG_MESSAGE(L"CTempInternetFilesIndexDat::ProcessEntry end");
     return TRUE;

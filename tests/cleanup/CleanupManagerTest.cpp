@@ -10,7 +10,6 @@
 
 #include "framework/Exception.h"
 #include "framework/Handles.h"
-#include "stores/Cookies.h"
 
 namespace {
 
@@ -102,9 +101,9 @@ TEST(BackgroundTask, StopWithTimeOutTerminatesOnlyARunThatIgnoresTheAbort)
     EXPECT_LT(polite.m_waits.size(), 50u);
 }
 
-// A cleaner of any category (a cookie one, for the recreation) that fails a
+// A cleaner of any category (a cookie restorer too, for the recreation) that fails a
 // given number of times and notes each run in a journal shared by all.
-class CFakeCleaner : public CCookies {
+class CFakeCleaner : public CBackgroundTask, public CCookieRestorer {
 public:
     static constexpr int kAlwaysFail = 99;
 

@@ -1,6 +1,8 @@
 // The whole clean-up of a session: the five real cleaners on the prefix's
 // real stores, run as start-up and the session's end run them, judged by the
-// trace-audit tool (a fresh process) and libmsiecf's recovery of deleted records.
+// trace-audit tool (a fresh process) and libmsiecf's recovery of deleted records;
+// other processes and a faulty cleaner at work meanwhile, for the check to
+// make up for.
 #include "cleanup/CleanupManager.h"
 
 #include <shlobj.h>
@@ -46,6 +48,38 @@ void WriteOldFile(const CString& strPath, const std::string& content)
     ASSERT_TRUE(file.valid() && SetFileTime(file.get(), nullptr, &access, &write)) << strPath.ToUtf8();
 }
 
+// Runs in the manager's turn after the cookies are back, where the check
+// must make up for others and for a faulty cleaner: on its first run
+// another process deletes one of the user's cookies and sets one of the
+// session's again, and the run passes over one session file as if it were
+// the user's, reporting success.
+class CJavaFilesAmidIntruders : public CJavaFiles {
+public:
+    CString strPassedOver, strUserCookieUrl, strSessionCookieUrl;
+
+    BOOL RunBackgroundTask() override
+    {
+        if (m_bIntruded) {
+            return CJavaFiles::RunBackgroundTask();
+        }
+        m_bIntruded = true;
+        CHelperProcess deleter, setter;
+        EXPECT_TRUE(deleter.Start(L"set-cookie \"" + strUserCookieUrl + L"\" \"id=; " + kPast + L"\" 0"));
+        EXPECT_TRUE(setter.Start(L"set-cookie \"" + strSessionCookieUrl + L"\" \"tracker=2; " + kFuture + L"\" 0"));
+        EXPECT_EQ(deleter.Stop() + setter.Stop(), 0);
+        const CStringSet startSet = GetStartSet();
+        GetStartSet().Add(strPassedOver);
+        const BOOL bResult = CJavaFiles::RunBackgroundTask();
+        GetStartSet() = startSet;
+        return bResult;
+    }
+
+private:
+    static constexpr const wchar_t* kPast = L"expires=Sat, 01-Jan-2000 00:00:00 GMT";
+    static constexpr const wchar_t* kFuture = L"expires=Tue, 01-Jan-2030 00:00:00 GMT";
+    bool m_bIntruded = false;
+};
+
 }  // namespace
 
 TEST(WholeCleanup, EveryStoreEndsAsItWasBeforeTheSession)
@@ -78,7 +112,7 @@ TEST(WholeCleanup, EveryStoreEndsAsItWasBeforeTheSession)
     CTempInternetFiles tif;
     CCookies cookies;
     CFlashSharedObjects flash;
-    CJavaFiles java;
+    CJavaFilesAmidIntruders java;
     CHistory history;
     ASSERT_EQ(java.GetCacheFolder(), javaCache);
     CDeleter deleter(FALSE, FALSE, FALSE);
@@ -102,6 +136,9 @@ TEST(WholeCleanup, EveryStoreEndsAsItWasBeforeTheSession)
     WriteTestFile(flashMine + L"\\localhost\\deep\\session.sol", "session");
     WriteTestFile(javaCache + L"\\6.0\\40\\session-applet.jar", "session");
     WriteTestFile(javaCache + L"\\6.0\\12\\session.class", "session");
+    java.strPassedOver = javaCache + L"\\6.0\\12\\session.class";
+    java.strUserCookieUrl = before;
+    java.strSessionCookieUrl = during;
     const std::vector<std::string> duringSession = RunTraceAudit(auditArguments);
     ASSERT_GE(LinesContaining(duringSession, "session").size(), 18u);
 
