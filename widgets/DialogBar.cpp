@@ -81,6 +81,12 @@ INT_PTR CDialogBar::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) noexc
         return TRUE;
     };
     try {
+        // The bar's own class answers first, colours included.
+        LRESULT lResult = 0;
+        if (uMsg != WM_INITDIALOG && OnMessage(uMsg, wParam, lParam, lResult)) {
+            const bool bColour = uMsg >= WM_CTLCOLORMSGBOX && uMsg <= WM_CTLCOLORSTATIC;
+            return bColour ? static_cast<INT_PTR>(lResult) : answer(lResult);
+        }
         switch (uMsg) {
         case WM_INITDIALOG:
             OnInitDialog();
@@ -122,12 +128,6 @@ INT_PTR CDialogBar::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) noexc
         }
         default:
             break;
-        }
-        LRESULT lResult = 0;
-        if (OnMessage(uMsg, wParam, lParam, lResult)) {
-            // The colour messages return their brush directly.
-            const bool bColour = uMsg >= WM_CTLCOLORMSGBOX && uMsg <= WM_CTLCOLORSTATIC;
-            return bColour ? static_cast<INT_PTR>(lResult) : answer(lResult);
         }
     } catch (...) {
         LOG_MESSAGE(L"CDialogBar: exception stopped in message %u", uMsg);

@@ -42,7 +42,8 @@ protected:
         (void)hDc;
         (void)rcClient;
     }
-    // Any other message; true when handled, with the result to give.
+    // Any message but WM_INITDIALOG, before the bar's own handling; true
+    // when handled, with the result to give (a brush for WM_CTLCOLOR*).
     virtual bool OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult);
 
 private:

@@ -110,8 +110,6 @@ int TTabWnd::OnCreate(const CREATESTRUCTW& cs)
         b.button.SetTooltipText(b.strTip);
     }
     ShowWindow(m_newTab.GetSafeHwnd(), SW_SHOW);
-    ShowWindow(m_list.GetSafeHwnd(), SW_SHOW);
-    ShowWindow(m_makeDefault.GetSafeHwnd(), SW_SHOW);
 
     // The strip is up: other copies may now hand their addresses over.
     m_hTabOpenMutex.reset(CreateMutexW(nullptr, FALSE, kTabOpenMutexName));
@@ -216,13 +214,8 @@ void TTabWnd::SetTabIcon(int nIndex, HANDLE hIcon, UINT nKind)
 
 void TTabWnd::ShowMakeDefault(bool bShow)
 {
-    ShowWindow(m_makeDefault.GetSafeHwnd(), bShow ? SW_SHOW : SW_HIDE);
+    m_bMakeDefaultShown = bShow;
     Layout();
-}
-
-bool TTabWnd::IsMakeDefaultShown() const
-{
-    return IsWindowVisible(m_makeDefault.GetSafeHwnd()) != FALSE;
 }
 
 void TTabWnd::EnsureCurrentShown()
@@ -266,7 +259,9 @@ void TTabWnd::Layout()
         }
         ShowWindow(button.GetSafeHwnd(), bShow ? SW_SHOWNA : SW_HIDE);
     };
-    if (IsWindowVisible(m_makeDefault.GetSafeHwnd())) {
+    if (!m_bMakeDefaultShown) {
+        place(m_makeDefault, 0, false);
+    } else {
         SIZE text = {};
         CClientDc dc(hWnd);
         HGDIOBJ hOld = SelectObject(dc.get(), m_font.get());

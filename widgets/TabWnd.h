@@ -64,7 +64,7 @@ public:
     void SetTabIcon(int nIndex, HANDLE hIcon, UINT nKind);
     void SetDefaultIcon(HICON hIcon) { m_hDefaultIcon = hIcon; }
     void ShowMakeDefault(bool bShow);
-    bool IsMakeDefaultShown() const;
+    bool IsMakeDefaultShown() const { return m_bMakeDefaultShown; }
     // The first open tab shown while the tabs do not all fit.
     int GetFirstShown() const { return m_nFirstShown; }
 
@@ -113,6 +113,7 @@ private:
     int m_nCurrent = -1;
     int m_nFirstShown = 0;
     bool m_bOverflow = false;
+    bool m_bMakeDefaultShown = true;
     int m_nHotClose = -1;
     HICON m_hDefaultIcon = nullptr;
     CFont m_font;
