@@ -655,6 +655,7 @@ void CMainFrame::OnBoss()
     if (m_bBossPressed) {
         return;
     }
+    LOG_MESSAGE(L"CMainFrame::OnBoss leaving the taskbar");
     HWND hWnd = GetSafeHwnd();
     SetWindowLongPtrW(hWnd, GWL_EXSTYLE, GetWindowLongPtrW(hWnd, GWL_EXSTYLE) & ~static_cast<LONG_PTR>(WS_EX_APPWINDOW));
     ShowWindow(hWnd, SW_HIDE);
