@@ -67,14 +67,14 @@ void CTopBar::OnInitDialog()
 {
     CLanguageManagerResource* pLanguage = CLanguageManagerResource::Instance();
     for (size_t i = 0; i < std::size(kButtons); ++i) {
-        const CButtonSpec& spec = kButtons[i];
+        const CButtonSpec& item = kButtons[i];
         CBitmapButton& button = m_buttons[i];
-        if (!button.SubclassDlgItem(static_cast<UINT>(spec.nId), GetSafeHwnd())) {
+        if (!button.SubclassDlgItem(static_cast<UINT>(item.nId), GetSafeHwnd())) {
             continue;
         }
-        button.SetBitmaps(m_images.CopyCell(spec.glyph, 0), 0, m_images.CopyCell(spec.glyph, 1), 0);
-        button.SetDisabledBitmap(m_images.CopyCell(spec.glyph, 2));
-        button.SetTooltipText(pLanguage != nullptr ? pLanguage->GetString(spec.pszTooltipKey) : CString(spec.pszTooltipKey));
+        button.SetBitmaps(m_images.CopyCell(item.glyph, 0), 0, m_images.CopyCell(item.glyph, 1), 0);
+        button.SetDisabledBitmap(m_images.CopyCell(item.glyph, 2));
+        button.SetTooltipText(pLanguage != nullptr ? pLanguage->GetString(item.pszTooltipKey) : CString(item.pszTooltipKey));
     }
     m_search.SubclassDlgItem(IDC_SEARCH_TEXT, GetSafeHwnd());
     m_search.SetPlaceholder(pLanguage != nullptr ? pLanguage->GetString(L"POWERED_BY_QUERANT") : L"");
