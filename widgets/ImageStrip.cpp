@@ -63,8 +63,13 @@ void CImageStrip::Draw(HDC hDc, int nColumn, int nRow, int x, int y, int nInset)
 
 int CImageStrip::ScreenDpi()
 {
-    CClientDc dc(nullptr);
-    return dc.get() != nullptr ? GetDeviceCaps(dc.get(), LOGPIXELSX) : 96;
+    // A program aware of the system DPI keeps the DPI it started with, and
+    // layouts ask for it at every step.
+    static const int s_nDpi = [] {
+        CClientDc dc(nullptr);
+        return dc.get() != nullptr ? GetDeviceCaps(dc.get(), LOGPIXELSX) : 96;
+    }();
+    return s_nDpi;
 }
 
 bool CImageStrip::HasAlpha(HBITMAP hBitmap)
