@@ -26,11 +26,16 @@ public:
     const CString& GetPathName() const { return m_strPathName; }
     virtual void SetPathName(const wchar_t* pszPathName) { m_strPathName = pszPathName; }
 
+    // What the frame puts in the window's title; empty until set.
+    const CString& GetTitle() const { return m_strTitle; }
+    void SetTitle(const CString& strTitle) { m_strTitle = strTitle; }
+
     void AddView(CView* pView);
     void RemoveView(CView* pView);
     const std::vector<CView*>& GetViews() const { return m_views; }
 
 private:
     CString m_strPathName;
+    CString m_strTitle;
     std::vector<CView*> m_views;
 };

@@ -1,5 +1,7 @@
 #include "framework/FrameWindow.h"
 
+#include <algorithm>
+
 #include "framework/WinThread.h"
 
 namespace {
@@ -78,6 +80,21 @@ CView* CFrameWindow::CreateView(const std::function<std::unique_ptr<CView>()>& f
     }
     m_views.push_back(std::move(pView));
     return m_views.back().get();
+}
+
+bool CFrameWindow::DestroyView(CView* pView)
+{
+    if (pView == nullptr || pView == m_pActiveView) {
+        return false;
+    }
+    const auto at = std::find_if(m_views.begin(), m_views.end(), [pView](const auto& p) { return p.get() == pView; });
+    if (at == m_views.end()) {
+        return false;
+    }
+    // The window goes while the object still exists to handle its messages.
+    pView->DestroyWindow();
+    m_views.erase(at);
+    return true;
 }
 
 void CFrameWindow::RecalcLayout()

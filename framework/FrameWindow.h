@@ -40,6 +40,9 @@ public:
     // null on failure.
     CView* CreateView(const std::function<std::unique_ptr<CView>()>& factory, CDocument* pDocument, UINT nId);
     const std::vector<std::unique_ptr<CView>>& GetViews() const { return m_views; }
+    // Destroys one of the frame's views, window and object; never the
+    // active one.
+    bool DestroyView(CView* pView);
 
     virtual void RecalcLayout();
     BOOL PreTranslateMessage(MSG* pMsg) override;

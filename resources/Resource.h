@@ -71,3 +71,81 @@
 
 // The context menu's own item, before the control's "open in new window".
 #define ID_OPEN_IN_NEW_TAB 2435
+
+// The browser window: its menus, keys, bars, images and its commands.
+// Accelerator table and main menu share the frame's id.
+#define IDR_QUELMARMENU 128
+#define IDR_TAB_MENU 268
+#define IDD_OWNER 287
+#define IDD_TOP_BAR 245
+#define IDD_STATUS_BAR 246
+#define IDB_CHROME_100 340
+#define IDB_CHROME_150 341
+
+// Top bar controls.
+#define IDC_PREVIOUS 1005
+#define IDC_NEXT 1003
+#define IDC_HOME 1008
+#define IDC_REFRESH 1002
+#define IDC_STOP 1006
+#define IDC_ADDRESS 1012
+#define IDC_GOTO_ADDRESS 1014
+#define IDC_SEARCH_TEXT 1013
+#define IDC_SEARCH 1015
+#define IDC_PAGE_ICON 1032
+#define IDC_PRINT 1007
+#define IDC_TOOLS 1035
+#define IDC_MINIMIZE 1009
+#define IDC_MAXIMIZE 1010
+#define IDC_CLOSE 1044
+// Status bar controls.
+#define IDC_STATUS_PROGRESS 1210
+// The tab strip and its buttons.
+#define IDC_TAB_STRIP 1220
+#define IDC_TAB_NEW 1221
+#define IDC_TAB_LIST 1222
+#define IDC_TAB_LEFT 1223
+#define IDC_TAB_RIGHT 1224
+
+// Menu and accelerator commands of the frame.
+#define ID_FILE_SAVE_AS 57604
+#define ID_FILE_PAGE_SETUP 32784
+#define ID_FILE_PRINT 57607
+#define ID_FILE_PRINT_PREVIEW 32776
+#define ID_FILE_CLOSE 57602
+#define ID_EDIT_CUT 57635
+#define ID_EDIT_COPY 57634
+#define ID_EDIT_PASTE 57637
+#define ID_EDIT_SELECT_ALL 57642
+#define ID_EDIT_UNDO 57643
+#define ID_EDIT_FIND 57636
+#define ID_VIEW_STOP 32786
+#define ID_VIEW_REFRESH 32787
+#define ID_TEXT_LARGEST 32790
+#define ID_TEXT_LARGER 32791
+#define ID_TEXT_MEDIUM 32792
+#define ID_TEXT_SMALLER 32793
+#define ID_TEXT_SMALLEST 32794
+#define ID_VIEW_FULL_SCREEN 32788
+#define ID_BLOCK_POPUPS 32779
+#define ID_CLEAN_UP_NOW 32799
+#define ID_HELP_TOPICS 32771
+#define ID_HELP_FAQ 32772
+#define ID_HELP_UPDATES 32773
+#define ID_HELP_REPORT 32774
+#define ID_FOCUS_ADDRESS 32753
+#define ID_FOCUS_SEARCH 32812
+#define ID_TEXT_ZOOM_IN 32813
+#define ID_TEXT_ZOOM_OUT 32814
+#define ID_NEW_TAB 32801
+#define ID_CLOSE_TAB 32802
+#define ID_NEXT_TAB 32803
+#define ID_PREVIOUS_TAB 32804
+#define ID_TAB_CLOSE 32805
+#define ID_TAB_CLOSE_OTHERS 32806
+#define ID_TAB_REFRESH 32807
+#define ID_TAB_REFRESH_ALL 32808
+#define ID_TAB_NEW 32811
+#define ID_TAB_STRIP_EXTRA 32850
+#define ID_NEXT_PANE 57680
+#define ID_PREV_PANE 57681

@@ -176,6 +176,80 @@ convert -size 96x96 xc:white \
     -fill "$grey" -draw "rectangle 22,38 30,42" -draw "rectangle 22,54 30,58" \
     -quality 90 "$out/DNSERROR.JPG"
 
+# 340 and 341: the browser window's buttons, one grid per scaling (100% and
+# 150%): a column per glyph, in the order the code names them, and a row
+# per state: normal, under the mouse, disabled. Glyphs are drawn once, on a
+# 28-unit cell, and scaled by the drawing itself, so each size is drawn at
+# its own resolution rather than resampled. The cells are transparent
+# (32-bit with alpha): the same image serves on any background.
+ink='#33434F'
+ink_off='#B3BDC5'
+hover='#DCE3E9'
+red='#D93A31'
+star=$(awk 'BEGIN { pi = atan2(0, -1); printf "polygon"
+    for (i = 0; i < 10; i++) { r = (i % 2) ? 3.1 : 7.2; a = -pi / 2 + i * pi / 5
+        printf " %.2f,%.2f", 14 + r * cos(a), 14.4 + r * sin(a) } }')
+glyph() {
+    # $1 name; prints the MVG of the glyph in the current stroke colour.
+    case $1 in
+    back) echo "line 7.5,14 20.5,14 polyline 13,8.5 7.5,14 13,19.5" ;;
+    forward) echo "line 7.5,14 20.5,14 polyline 15,8.5 20.5,14 15,19.5" ;;
+    refresh) echo "path 'M 20.5,12.3 L 19.63,10.75 A 6.5,6.5 0 1 0 20.28,15.68' polyline 21.54,8.44 20.5,12.3 16.64,11.26" ;;
+    stop) echo "line 9,9 19,19 line 19,9 9,19" ;;
+    home) echo "polyline 7,14 14,7.5 21,14 polyline 9.5,12 9.5,20.5 18.5,20.5 18.5,12" ;;
+    go) echo "line 9,14 19,14 polyline 14.5,9.5 19,14 14.5,18.5" ;;
+    search) echo "circle 12.5,12.5 12.5,7.5 line 16.2,16.2 20.5,20.5" ;;
+    print) echo "polyline 10,11 10,7 18,7 18,11 polyline 10,18 7,18 7,11 21,11 21,18 18,18 rectangle 10,15 18,21" ;;
+    tools) echo "line 8,9.5 20,9.5 line 8,14 20,14 line 8,18.5 20,18.5" ;;
+    boss) echo "polygon 15.5,6 9,15.5 13.5,15.5 12.5,22 19,12.5 14.5,12.5" ;;
+    minimise) echo "line 9,14.5 19,14.5" ;;
+    maximise) echo "rectangle 9.5,9.5 18.5,18.5" ;;
+    restore) echo "rectangle 9,11.5 16.5,19 polyline 11.5,11.5 11.5,9 19,9 19,16.5 16.5,16.5" ;;
+    close) echo "line 9.5,9.5 18.5,18.5 line 18.5,9.5 9.5,18.5" ;;
+    newtab) echo "line 14,8.5 14,19.5 line 8.5,14 19.5,14" ;;
+    tabclose) echo "line 11.2,11.2 16.8,16.8 line 16.8,11.2 11.2,16.8" ;;
+    tablist) echo "polyline 9.5,12 14,16.5 18.5,12" ;;
+    left) echo "polyline 16,9 11,14 16,19" ;;
+    right) echo "polyline 12,9 17,14 12,19" ;;
+    star) echo "fill @ $star" ;;
+    lock) echo "path 'M 10.5,13 L 10.5,10.5 A 3.5,3.5 0 0 1 17.5,10.5 L 17.5,13' fill @ roundrectangle 8.5,13 19.5,21 1.5,1.5" ;;
+    esac
+}
+chrome() {
+    # $1 scale, $2 output file
+    size=$(awk "BEGIN { print int(28 * $1 + 0.5) }")
+    rows=""
+    for state in normal hot off; do
+        cells=""
+        for name in back forward refresh stop home go search print tools boss minimise maximise restore close \
+                newtab tabclose tablist left right star lock; do
+            colour=$ink; back=""
+            [ "$state" = off ] && colour=$ink_off
+            [ "$state" = hot ] && back="fill $hover roundrectangle 1.5,1.5 26.5,26.5 4,4"
+            case $name in
+            close) [ "$state" = hot ] && { back="fill $red roundrectangle 1.5,1.5 26.5,26.5 4,4"; colour=white; } ;;
+            go) disc=$teal; [ "$state" = hot ] && disc=$dark; [ "$state" = off ] && disc=$ink_off
+                back="fill $disc circle 14,14 14,5"; colour=white ;;
+            tabclose) [ "$state" = hot ] && back="fill #C9D2DA circle 14,14 14,7" ;;
+            star) [ "$state" = off ] || colour=$teal ;;
+            lock) [ "$state" = off ] || colour=$green ;;
+            esac
+            mvg=$(glyph $name | sed "s/@/$colour/g")
+            convert -size "${size}x${size}" xc:none -draw "scale $1,$1 $back" \
+                -draw "scale $1,$1 fill none stroke $colour stroke-width 1.6 stroke-linecap round stroke-linejoin round $mvg" \
+                "$work/cell-$state-$name.png"
+            cells="$cells $work/cell-$state-$name.png"
+        done
+        # shellcheck disable=SC2086
+        convert $cells +append "$work/row-$state.png"
+        rows="$rows $work/row-$state.png"
+    done
+    # shellcheck disable=SC2086
+    convert $rows -append -type TrueColorAlpha -define bmp:format=bmp4 "BMP:$2"
+}
+chrome 1 "$out/chrome-100.bmp"
+chrome 1.5 "$out/chrome-150.bmp"
+
 for gif in "$out"/*.gif; do
     strip_gif "$gif"
 done

@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include "widgets/ImageStrip.h"
+
 namespace {
 
 constexpr UINT_PTR kButtonSubclassId = 0x42544E31;
@@ -81,6 +83,14 @@ void CBitmapButton::SetBitmaps(CBitmap normal, COLORREF crNormalKey, CBitmap sec
     }
 }
 
+void CBitmapButton::SetDisabledBitmap(CBitmap disabled)
+{
+    m_disabled = std::move(disabled);
+    if (m_hWnd != nullptr) {
+        InvalidateRect(m_hWnd, nullptr, FALSE);
+    }
+}
+
 void CBitmapButton::SizeToBitmap()
 {
     const SIZE size = BitmapSize(m_normal.get());
@@ -146,22 +156,35 @@ void CBitmapButton::DrawItem(const DRAWITEMSTRUCT& item) const
         SendMessageW(m_hParent, WM_CTLCOLORBTN, reinterpret_cast<WPARAM>(item.hDC), reinterpret_cast<LPARAM>(m_hWnd)));
     FillRect(item.hDC, &item.rcItem, hBack != nullptr ? hBack : GetSysColorBrush(COLOR_BTNFACE));
 
-    const bool bSecond = m_second && (m_bHot || (item.itemState & ODS_SELECTED) != 0);
-    HBITMAP hBitmap = bSecond ? m_second.get() : m_normal.get();
+    const bool bDisabled = (item.itemState & ODS_DISABLED) != 0;
+    const bool bSecond = !bDisabled && m_second && (m_bHot || (item.itemState & ODS_SELECTED) != 0);
+    HBITMAP hBitmap = bDisabled && m_disabled ? m_disabled.get() : bSecond ? m_second.get() : m_normal.get();
     const COLORREF crKey = bSecond ? m_crSecondKey : m_crNormalKey;
     const SIZE size = BitmapSize(hBitmap);
     if (size.cx == 0 || size.cy == 0) {
         return;
     }
-    CMemoryDc memory(CreateCompatibleDC(item.hDC));
-    if (!memory) {
-        return;
-    }
-    HGDIOBJ hOld = SelectObject(memory.get(), hBitmap);
-    const int x = item.rcItem.left + (item.rcItem.right - item.rcItem.left - size.cx) / 2;
+    wchar_t szText[128] = {};
+    const int nText = GetWindowTextW(m_hWnd, szText, ARRAYSIZE(szText));
+    // A bitmap alone is centred; with a text, both sit at the left.
+    const int x = nText > 0 ? item.rcItem.left : item.rcItem.left + (item.rcItem.right - item.rcItem.left - size.cx) / 2;
     const int y = item.rcItem.top + (item.rcItem.bottom - item.rcItem.top - size.cy) / 2;
-    TransparentBlt(item.hDC, x, y, size.cx, size.cy, memory.get(), 0, 0, size.cx, size.cy, crKey);
-    SelectObject(memory.get(), hOld);
+    if (CImageStrip::HasAlpha(hBitmap)) {
+        CImageStrip::Blend(item.hDC, hBitmap, x, y, RECT{0, 0, size.cx, size.cy});
+    } else if (CMemoryDc memory(CreateCompatibleDC(item.hDC)); memory) {
+        HGDIOBJ hOld = SelectObject(memory.get(), hBitmap);
+        TransparentBlt(item.hDC, x, y, size.cx, size.cy, memory.get(), 0, 0, size.cx, size.cy, crKey);
+        SelectObject(memory.get(), hOld);
+    }
+    if (nText > 0) {
+        RECT rcText = item.rcItem;
+        rcText.left = x + size.cx;
+        HGDIOBJ hOldFont = SelectObject(item.hDC, reinterpret_cast<HFONT>(SendMessageW(m_hWnd, WM_GETFONT, 0, 0)));
+        SetBkMode(item.hDC, TRANSPARENT);
+        SetTextColor(item.hDC, GetSysColor(bDisabled ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
+        DrawTextW(item.hDC, szText, nText, &rcText, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
+        SelectObject(item.hDC, hOldFont);
+    }
 }
 
 LRESULT CALLBACK CBitmapButton::ButtonProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, UINT_PTR uIdSubclass,

@@ -5,11 +5,14 @@
 #include "framework/Handles.h"
 #include "framework/String.h"
 
-// An owner-drawn push button that shows one bitmap normally and a second one
-// while the mouse is over it or it is pressed, with a tooltip. It takes over
-// an existing button (a dialog template's), which keeps sending BN_CLICKED
-// to its parent as any button does. Pixels of a bitmap's key colour are not
-// drawn: the parent's WM_CTLCOLORBTN brush shows through them. No focus
+// An owner-drawn push button that shows one bitmap normally, a second one
+// while the mouse is over it or it is pressed, and a third one while it is
+// disabled, with a tooltip. It takes over an existing button (a dialog
+// template's), which keeps sending BN_CLICKED to its parent as any button
+// does. A 32-bit bitmap is blended by its alpha channel (premultiplied, as
+// CImageStrip makes them); in any other, pixels of the key colour are not
+// drawn. Either way the parent's WM_CTLCOLORBTN brush shows through. A
+// button with a window text shows it right of the bitmap. No focus
 // rectangle is drawn: it is meant for mouse-driven window chrome.
 class CBitmapButton {
 public:
@@ -24,6 +27,8 @@ public:
     // Takes both bitmaps over; the second may be null (the first then shows
     // in every state).
     void SetBitmaps(CBitmap normal, COLORREF crNormalKey, CBitmap second, COLORREF crSecondKey);
+    // Shown while the button is disabled; without one the normal bitmap is.
+    void SetDisabledBitmap(CBitmap disabled);
     // Gives the button the normal bitmap's size, keeping its top-left corner.
     void SizeToBitmap();
 
@@ -50,6 +55,7 @@ private:
     HWND m_hParent = nullptr;
     CBitmap m_normal;
     CBitmap m_second;
+    CBitmap m_disabled;
     COLORREF m_crNormalKey = RGB(255, 255, 255);
     COLORREF m_crSecondKey = RGB(255, 255, 255);
     CWindowHandle m_hTooltip;
