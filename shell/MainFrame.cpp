@@ -12,6 +12,7 @@
 #include "shell/FrameRules.h"
 #include "shell/FrameUrlMessage.h"
 #include "shell/QuelmarSMDIView.h"
+#include "shell/SearchSettings.h"
 #include "shell/ShellMessages.h"
 
 namespace {
@@ -182,7 +183,7 @@ void CMainFrame::InitialUpdateFrame(bool bMakeVisible)
 
 CString CMainFrame::GetCaptionText() const
 {
-    return AppTitle();
+    return CSearchSettings().GetCaption(CSearchSettings::UserLanguageId());
 }
 
 void CMainFrame::UpdateWindowTitle()

@@ -226,25 +226,6 @@ void CQuelmarSMDIView::Search(const CString& strText)
     Navigate(CSearchSettings::SearchAddress(m_strSearchQuery, strText));
 }
 
-bool CQuelmarSMDIView::IsValidUrl(const CString& strAddress)
-{
-    if (strAddress.CompareNoCase(kBlankPage) == 0) {
-        return true;
-    }
-    CString strUrl = strAddress;
-    if (strUrl.Find(L"://") < 0) {
-        strUrl = (strUrl.Find(L":\\") >= 0 ? L"file://" : L"http://") + strUrl;
-    }
-    wchar_t szHost[INTERNET_MAX_HOST_NAME_LENGTH + 1] = {};
-    URL_COMPONENTSW parts = {sizeof(parts)};
-    parts.lpszHostName = szHost;
-    parts.dwHostNameLength = static_cast<DWORD>(std::size(szHost));
-    if (!InternetCrackUrlW(strUrl, 0, 0, &parts)) {
-        return false;
-    }
-    return parts.nScheme == INTERNET_SCHEME_FILE || parts.dwHostNameLength > 0;
-}
-
 CString CQuelmarSMDIView::ErrorPageAddress(const CString& strFailedUrl)
 {
     return CString(kProductWebSite) + kDnsErrorPath + CSearchSettings::EncodeQueryValue(strFailedUrl);

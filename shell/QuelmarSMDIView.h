@@ -60,10 +60,6 @@ public:
     static constexpr int kLargestZoom = 4;
     int GetZoomLevel() const;
     void SetZoomLevel(int nLevel);
-    // The address check of the frame's go-to-address: "about:blank", or an
-    // address that, given "http://" (or "file://" for a path) when it has
-    // no scheme, parses and names a host unless it is a file.
-    static bool IsValidUrl(const CString& strAddress);
     // The product's error page for an address whose host was not found,
     // the address as one query value.
     static CString ErrorPageAddress(const CString& strFailedUrl);

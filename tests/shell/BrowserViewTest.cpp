@@ -118,7 +118,7 @@ private:
 
 // One browser window with one tab, on this thread, as a window thread
 // makes it; every site the window made is gone after it.
-class BrowserWindow : public ::testing::Test {
+class BrowserView : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -177,7 +177,7 @@ std::vector<std::string> Containing(const std::vector<std::string>& lines, const
 
 }  // namespace
 
-TEST_F(BrowserWindow, RequestsExactlyTheSearchAndErrorPageAddressesAndEndsTheErrorChainAtItsOwnPage)
+TEST_F(BrowserView, RequestsExactlyTheSearchAndErrorPageAddressesAndEndsTheErrorChainAtItsOwnPage)
 {
     CLoopbackProxy proxy;
     // A loopback page: the control fetches it and keeps it in the cache.
@@ -227,7 +227,7 @@ TEST_F(BrowserWindow, RequestsExactlyTheSearchAndErrorPageAddressesAndEndsTheErr
     EXPECT_TRUE(hPage != nullptr && FindResourceW(nullptr, L"DNSERROR.JPG", MAKEINTRESOURCEW(23)) != nullptr);
 }
 
-TEST_F(BrowserWindow, EventsAsTheControlSendsThemReachTheFrameAndTheRulesOfDownloadsAndProtocols)
+TEST_F(BrowserView, EventsAsTheControlSendsThemReachTheFrameAndTheRulesOfDownloadsAndProtocols)
 {
     CBstr url(L"http://127.0.0.1:9/a.zip");
     VARIANT urlVariant = Arg(VT_BSTR, reinterpret_cast<LONG_PTR>(url.get()));
@@ -286,7 +286,7 @@ TEST_F(BrowserWindow, EventsAsTheControlSendsThemReachTheFrameAndTheRulesOfDownl
     EXPECT_FALSE(frame->IsToolbarShown());
 }
 
-TEST_F(BrowserWindow, PopUpsGoThroughOnlyAfterAClickOrAsTheUsersFirstRequestAndTheHostObjectsKeepThePrivacyRules)
+TEST_F(BrowserView, PopUpsGoThroughOnlyAfterAClickOrAsTheUsersFirstRequestAndTheHostObjectsKeepThePrivacyRules)
 {
     // (blocking, user-requested, ms since the click or none) -> allowed.
     const std::tuple<bool, bool, long, bool> newWindow2[] = {
@@ -430,7 +430,7 @@ TEST(SearchSettings, EachLanguageHasItsRowAndAnyOtherTheDefault)
     EXPECT_FALSE(CPageIcon::IsIconRel(L"stylesheet"));
 }
 
-TEST_F(BrowserWindow, TheContextMenuOffersANewTabBeforeTheNewWindowAndDropsTheRemovedItems)
+TEST_F(BrowserView, TheContextMenuOffersANewTabBeforeTheNewWindowAndDropsTheRemovedItems)
 {
     CComPtr<IDocHostUIHandler> pHandler;
     ASSERT_EQ(view->GetBrowserSite()->QueryInterface(IID_IDocHostUIHandler, pHandler.put_void()), S_OK);
