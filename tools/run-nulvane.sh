@@ -164,7 +164,9 @@ import -window root "$shot"
 echo "== closing the window (WM_CLOSE): the last window wipes the session"
 "$w" "$driver" close </dev/null
 t_close=$(date +%s%3N)
-sleep 1.5
+# The window first waits up to 2 s for its tabs to unload (Wine's control
+# never reports the blank page), then the clean-up window comes.
+sleep 4
 import -window root "$shot_cleanup" 2>/dev/null || true
 status=""
 for _ in $(seq 1 900); do
