@@ -68,11 +68,6 @@ const wchar_t* CMainFrame::GetInitialTitle() const
     return kCreationTitle;
 }
 
-int CMainFrame::Scaled(int n) const
-{
-    return MulDiv(n, CImageStrip::ScreenDpi(), 96);
-}
-
 bool CMainFrame::LoadFrame(UINT nIDResource, DWORD dwStyle, HWND hWndParent, CCreateContext* pContext)
 {
     (void)hWndParent;
@@ -155,7 +150,7 @@ bool CMainFrame::OnCreateClient(CCreateContext* pContext)
         return false;
     }
     m_tabs.SetDefaultIcon(static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_NULVANE),
-                                                        IMAGE_ICON, Scaled(16), Scaled(16), LR_SHARED)));
+                                                        IMAGE_ICON, CImageStrip::Scaled(16), CImageStrip::Scaled(16), LR_SHARED)));
     if (pContext != nullptr) {
         m_pDocument = pContext->pDocument;
         m_viewFactory = pContext->viewFactory;
@@ -278,7 +273,7 @@ void CMainFrame::RecalcLayout()
     if (hDefer != nullptr) {
         EndDeferWindowPos(hDefer);
     }
-    const int nSide = Scaled(kSideMargin);
+    const int nSide = CImageStrip::Scaled(kSideMargin);
     const RECT rcView = {rc.left + nSide, nTop + nTabs, std::max<LONG>(rc.left + nSide, rc.right - nSide),
                          std::max<LONG>(nTop + nTabs, rc.bottom - nStatus)};
     for (const auto& pView : GetViews()) {

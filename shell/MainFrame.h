@@ -108,7 +108,6 @@ private:
     };
     using CMenuHandle = CUniqueHandle<CNullHandleTraits<HMENU, &DestroyMenu>>;
 
-    int Scaled(int n) const;
     SIZE FrameBorder() const;
     void UpdateLargest();
     void UpdateRegion();

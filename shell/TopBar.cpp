@@ -53,14 +53,9 @@ const int kNavigationControls[] = {IDC_PREVIOUS, IDC_NEXT, IDC_REFRESH, IDC_STOP
 
 }  // namespace
 
-int CTopBar::Scaled(int n) const
-{
-    return MulDiv(n, CImageStrip::ScreenDpi(), 96);
-}
-
 int CTopBar::GetHeight() const
 {
-    return Scaled(m_bToolbar ? kCaptionRow + kNavigationRow : kCaptionRow);
+    return CImageStrip::Scaled(m_bToolbar ? kCaptionRow + kNavigationRow : kCaptionRow);
 }
 
 void CTopBar::OnInitDialog()
@@ -85,7 +80,7 @@ void CTopBar::OnInitDialog()
         m_captionFont.reset(CreateFontIndirectW(&metrics.lfMessageFont));
     }
     m_programIcon.reset(static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_NULVANE),
-                                                      IMAGE_ICON, Scaled(kIcon), Scaled(kIcon), 0)));
+                                                      IMAGE_ICON, CImageStrip::Scaled(kIcon), CImageStrip::Scaled(kIcon), 0)));
     SetPageIcon(nullptr, IMAGE_ICON);
     // Back and forward stay off until the page says there is a way to go.
     SetBackEnabled(false);
@@ -152,8 +147,8 @@ void CTopBar::SetPageIcon(HANDLE hIcon, UINT nKind)
     SendMessageW(hStatic, STM_SETIMAGE, nKind, reinterpret_cast<LPARAM>(hIcon));
     // The static may have sized itself to the image.
     const RECT rc = m_rcAddressField;
-    MoveWindow(hStatic, rc.left + Scaled(kMargin), (rc.top + rc.bottom - Scaled(kIcon)) / 2, Scaled(kIcon),
-               Scaled(kIcon), TRUE);
+    MoveWindow(hStatic, rc.left + CImageStrip::Scaled(kMargin), (rc.top + rc.bottom - CImageStrip::Scaled(kIcon)) / 2, CImageStrip::Scaled(kIcon),
+               CImageStrip::Scaled(kIcon), TRUE);
 }
 
 CString CTopBar::GetAddressText() const
@@ -193,41 +188,41 @@ void CTopBar::OnSize(int cx, int cy)
 
 void CTopBar::Layout(int cx)
 {
-    const int nButton = Scaled(kButton);
+    const int nButton = CImageStrip::Scaled(kButton);
     auto place = [&](int nId, int x, int y, int nWidth, int nHeight) {
         MoveWindow(GetDlgItem(nId), x, y, nWidth, nHeight, TRUE);
     };
 
     // The caption row: the window's own buttons at the right, clear of the
     // sizing edge.
-    int x = cx - Scaled(kMargin) - nButton;
-    const int yCaption = (Scaled(kCaptionRow) - nButton) / 2;
+    int x = cx - CImageStrip::Scaled(kMargin) - nButton;
+    const int yCaption = (CImageStrip::Scaled(kCaptionRow) - nButton) / 2;
     for (int nId : {IDC_CLOSE, IDC_MAXIMIZE, IDC_MINIMIZE}) {
         place(nId, x, yCaption, nButton, nButton);
-        x -= nButton + Scaled(kGap);
+        x -= nButton + CImageStrip::Scaled(kGap);
     }
-    place(ID_BOSS_BUTTON, x - Scaled(kGroupGap), yCaption, nButton, nButton);
+    place(ID_BOSS_BUTTON, x - CImageStrip::Scaled(kGroupGap), yCaption, nButton, nButton);
 
     // The navigation row: page buttons, the address field, the search field
     // (a third of what is left, within bounds), print and tools.
-    const int y = Scaled(kCaptionRow) + (Scaled(kNavigationRow) - nButton) / 2 - Scaled(2);
-    x = Scaled(kMargin);
+    const int y = CImageStrip::Scaled(kCaptionRow) + (CImageStrip::Scaled(kNavigationRow) - nButton) / 2 - CImageStrip::Scaled(2);
+    x = CImageStrip::Scaled(kMargin);
     for (int nId : {IDC_PREVIOUS, IDC_NEXT, IDC_REFRESH, IDC_STOP, IDC_HOME}) {
         place(nId, x, y, nButton, nButton);
-        x += nButton + Scaled(kGap);
+        x += nButton + CImageStrip::Scaled(kGap);
     }
-    const int xAddress = x + Scaled(kGroupGap) - Scaled(kGap);
-    int xRight = cx - Scaled(kMargin) - nButton;
+    const int xAddress = x + CImageStrip::Scaled(kGroupGap) - CImageStrip::Scaled(kGap);
+    int xRight = cx - CImageStrip::Scaled(kMargin) - nButton;
     place(IDC_TOOLS, xRight, y, nButton, nButton);
-    xRight -= nButton + Scaled(kGap);
+    xRight -= nButton + CImageStrip::Scaled(kGap);
     place(IDC_PRINT, xRight, y, nButton, nButton);
-    xRight -= nButton + Scaled(kGroupGap);
+    xRight -= nButton + CImageStrip::Scaled(kGroupGap);
     place(IDC_SEARCH, xRight, y, nButton, nButton);
-    const int nSearch = std::clamp((xRight - xAddress) / 3, Scaled(kSearchMin), Scaled(kSearchMax));
-    m_rcSearchField = {xRight - Scaled(kGap) - nSearch, y, xRight - Scaled(kGap), y + nButton};
-    const int xGo = m_rcSearchField.left - Scaled(kGroupGap) - nButton;
+    const int nSearch = std::clamp((xRight - xAddress) / 3, CImageStrip::Scaled(kSearchMin), CImageStrip::Scaled(kSearchMax));
+    m_rcSearchField = {xRight - CImageStrip::Scaled(kGap) - nSearch, y, xRight - CImageStrip::Scaled(kGap), y + nButton};
+    const int xGo = m_rcSearchField.left - CImageStrip::Scaled(kGroupGap) - nButton;
     place(IDC_GOTO_ADDRESS, xGo, y, nButton, nButton);
-    m_rcAddressField = {xAddress, y, std::max(xAddress + nButton, xGo - Scaled(kGap)), y + nButton};
+    m_rcAddressField = {xAddress, y, std::max(xAddress + nButton, xGo - CImageStrip::Scaled(kGap)), y + nButton};
 
     // The edits sit inside their fields, which the bar draws.
     CClientDc dc(GetSafeHwnd());
@@ -235,14 +230,14 @@ void CTopBar::Layout(int cx)
     TEXTMETRICW metrics = {};
     GetTextMetricsW(dc.get(), &metrics);
     SelectObject(dc.get(), hOld);
-    const int nEdit = metrics.tmHeight + Scaled(2);
+    const int nEdit = metrics.tmHeight + CImageStrip::Scaled(2);
     const int yEdit = y + (nButton - nEdit) / 2;
-    const int xEdit = m_rcAddressField.left + Scaled(kMargin) * 2 + Scaled(kIcon);
-    place(IDC_ADDRESS, xEdit, yEdit, m_rcAddressField.right - Scaled(kMargin) - xEdit, nEdit);
-    place(IDC_SEARCH_TEXT, m_rcSearchField.left + Scaled(kMargin) + Scaled(2), yEdit,
-          m_rcSearchField.right - m_rcSearchField.left - Scaled(kMargin) * 2 - Scaled(2), nEdit);
-    place(IDC_PAGE_ICON, m_rcAddressField.left + Scaled(kMargin), (m_rcAddressField.top + m_rcAddressField.bottom -
-          Scaled(kIcon)) / 2, Scaled(kIcon), Scaled(kIcon));
+    const int xEdit = m_rcAddressField.left + CImageStrip::Scaled(kMargin) * 2 + CImageStrip::Scaled(kIcon);
+    place(IDC_ADDRESS, xEdit, yEdit, m_rcAddressField.right - CImageStrip::Scaled(kMargin) - xEdit, nEdit);
+    place(IDC_SEARCH_TEXT, m_rcSearchField.left + CImageStrip::Scaled(kMargin) + CImageStrip::Scaled(2), yEdit,
+          m_rcSearchField.right - m_rcSearchField.left - CImageStrip::Scaled(kMargin) * 2 - CImageStrip::Scaled(2), nEdit);
+    place(IDC_PAGE_ICON, m_rcAddressField.left + CImageStrip::Scaled(kMargin), (m_rcAddressField.top + m_rcAddressField.bottom -
+          CImageStrip::Scaled(kIcon)) / 2, CImageStrip::Scaled(kIcon), CImageStrip::Scaled(kIcon));
     InvalidateRect(GetSafeHwnd(), nullptr, TRUE);
 }
 
@@ -263,21 +258,21 @@ void CTopBar::PaintField(HDC hDc, const RECT& rc) const
     CGdiObject<HPEN> border(CreatePen(PS_SOLID, 1, kFieldBorder));
     HGDIOBJ hOldBrush = SelectObject(hDc, fill.get());
     HGDIOBJ hOldPen = SelectObject(hDc, border.get());
-    RoundRect(hDc, rc.left, rc.top, rc.right, rc.bottom, Scaled(8), Scaled(8));
+    RoundRect(hDc, rc.left, rc.top, rc.right, rc.bottom, CImageStrip::Scaled(8), CImageStrip::Scaled(8));
     SelectObject(hDc, hOldPen);
     SelectObject(hDc, hOldBrush);
 }
 
 void CTopBar::OnPaint(HDC hDc, const RECT& rcClient)
 {
-    const int nIcon = Scaled(kIcon);
+    const int nIcon = CImageStrip::Scaled(kIcon);
     if (m_programIcon) {
-        DrawIconEx(hDc, Scaled(7), Scaled(7), m_programIcon.get(), nIcon, nIcon, 0, nullptr, DI_NORMAL);
+        DrawIconEx(hDc, CImageStrip::Scaled(7), CImageStrip::Scaled(7), m_programIcon.get(), nIcon, nIcon, 0, nullptr, DI_NORMAL);
     }
     RECT rcBoss = {};
     GetWindowRect(GetDlgItem(ID_BOSS_BUTTON), &rcBoss);
     MapWindowPoints(nullptr, GetSafeHwnd(), reinterpret_cast<POINT*>(&rcBoss), 2);
-    RECT rcCaption = {Scaled(kCaptionLeft), 0, rcBoss.left - Scaled(kGroupGap), Scaled(kCaptionRow)};
+    RECT rcCaption = {CImageStrip::Scaled(kCaptionLeft), 0, rcBoss.left - CImageStrip::Scaled(kGroupGap), CImageStrip::Scaled(kCaptionRow)};
     HGDIOBJ hOldFont = SelectObject(hDc, m_captionFont.get());
     SetBkMode(hDc, TRANSPARENT);
     SetTextColor(hDc, kCaptionColour);

@@ -57,7 +57,6 @@ private:
     static constexpr int kAddressId = 1012;
     static constexpr int kToolsId = 1035;
 
-    int Scaled(int n) const;
     void Layout(int cx);
     void PaintField(HDC hDc, const RECT& rc) const;
 

@@ -27,6 +27,8 @@ public:
 
     // Logical pixels per inch of the screen (96 at 100%).
     static int ScreenDpi();
+    // A length of the 100% layout at the screen's scaling.
+    static int Scaled(int n) { return MulDiv(n, ScreenDpi(), 96); }
     // Whether the bitmap is a 32-bit DIB, drawn with its alpha channel.
     static bool HasAlpha(HBITMAP hBitmap);
     // Blends a premultiplied 32-bit bitmap's rectangle at x, y.

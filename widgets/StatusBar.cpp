@@ -24,11 +24,6 @@ int CStatusBar::HeightFor(int nDpi)
     return MulDiv(kHeight, nDpi, 96);
 }
 
-int CStatusBar::Scaled(int n) const
-{
-    return MulDiv(n, CImageStrip::ScreenDpi(), 96);
-}
-
 void CStatusBar::SetText(const CString& strText)
 {
     if (strText != m_strText) {
@@ -66,9 +61,9 @@ void CStatusBar::OnSize(int cx, int cy)
     }
     // Left of the padlock's place, so that neither moves when the other
     // comes and goes.
-    const int nWidth = Scaled(kProgressWidth);
-    const int nHeight = Scaled(kProgressHeight);
-    const int x = cx - Scaled(kMargin) - m_images.CellSize() - nWidth;
+    const int nWidth = CImageStrip::Scaled(kProgressWidth);
+    const int nHeight = CImageStrip::Scaled(kProgressHeight);
+    const int x = cx - CImageStrip::Scaled(kMargin) - m_images.CellSize() - nWidth;
     MoveWindow(hProgress, x, (cy - nHeight) / 2, nWidth, nHeight, TRUE);
     InvalidateRect(GetSafeHwnd(), nullptr, TRUE);
 }
@@ -83,14 +78,14 @@ void CStatusBar::OnPaint(HDC hDc, const RECT& rcClient)
     // The padlock without the cell's empty margin, which the bar has no
     // room for.
     const int nCell = m_images.CellSize();
-    const int nInset = Scaled(5);
+    const int nInset = CImageStrip::Scaled(5);
     if (m_nSecureLock != 0) {
-        m_images.Draw(hDc, m_nLockColumn, 0, rcClient.right - Scaled(kMargin) - nCell + nInset,
+        m_images.Draw(hDc, m_nLockColumn, 0, rcClient.right - CImageStrip::Scaled(kMargin) - nCell + nInset,
                       (rcClient.bottom - nCell) / 2 + nInset, nInset);
     }
     RECT rcText = rcClient;
-    rcText.left += Scaled(kMargin);
-    rcText.right -= Scaled(kMargin) * 2 + nCell + Scaled(kProgressWidth);
+    rcText.left += CImageStrip::Scaled(kMargin);
+    rcText.right -= CImageStrip::Scaled(kMargin) * 2 + nCell + CImageStrip::Scaled(kProgressWidth);
     HGDIOBJ hOldFont = SelectObject(hDc, reinterpret_cast<HFONT>(SendMessageW(GetSafeHwnd(), WM_GETFONT, 0, 0)));
     SetBkMode(hDc, TRANSPARENT);
     SetTextColor(hDc, kTextColour);

@@ -32,8 +32,6 @@ protected:
     void OnPaint(HDC hDc, const RECT& rcClient) override;
 
 private:
-    int Scaled(int n) const;
-
     const CImageStrip& m_images;
     int m_nLockColumn;
     UINT m_nProgressId;

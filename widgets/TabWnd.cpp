@@ -76,11 +76,6 @@ int TTabWnd::HeightFor(int nDpi)
     return MulDiv(kHeight, nDpi, 96);
 }
 
-int TTabWnd::Scaled(int n) const
-{
-    return MulDiv(n, CImageStrip::ScreenDpi(), 96);
-}
-
 int TTabWnd::OnCreate(const CREATESTRUCTW& cs)
 {
     (void)cs;
@@ -248,14 +243,14 @@ void TTabWnd::Layout()
     }
     RECT rcClient = {};
     GetClientRect(hWnd, &rcClient);
-    const int nButton = Scaled(kButton);
+    const int nButton = CImageStrip::Scaled(kButton);
     const int yButton = (rcClient.bottom - nButton) / 2;
-    int xRight = rcClient.right - Scaled(kPad);
+    int xRight = rcClient.right - CImageStrip::Scaled(kPad);
     auto place = [&](const CBitmapButton& button, int nWidth, bool bShow) {
         if (bShow) {
             xRight -= nWidth;
             MoveWindow(button.GetSafeHwnd(), xRight, yButton, nWidth, nButton, TRUE);
-            xRight -= Scaled(kTabGap);
+            xRight -= CImageStrip::Scaled(kTabGap);
         }
         ShowWindow(button.GetSafeHwnd(), bShow ? SW_SHOWNA : SW_HIDE);
     };
@@ -267,8 +262,8 @@ void TTabWnd::Layout()
         HGDIOBJ hOld = SelectObject(dc.get(), m_font.get());
         GetTextExtentPoint32W(dc.get(), m_settings.strMakeDefault, m_settings.strMakeDefault.GetLength(), &text);
         SelectObject(dc.get(), hOld);
-        place(m_makeDefault, m_settings.pImages->CellSize() + text.cx + Scaled(kPad), true);
-        xRight -= Scaled(kPad);
+        place(m_makeDefault, m_settings.pImages->CellSize() + text.cx + CImageStrip::Scaled(kPad), true);
+        xRight -= CImageStrip::Scaled(kPad);
     }
     place(m_list, nButton, true);
 
@@ -277,19 +272,19 @@ void TTabWnd::Layout()
     // appear and the tabs scroll.
     const std::vector<int> open = OpenTabs();
     const int nOpen = static_cast<int>(open.size());
-    const int xLeft = Scaled(kPad);
-    int nArea = xRight - xLeft - nButton - Scaled(kTabGap);
-    m_bOverflow = nOpen * Scaled(kTabMinWidth) > nArea;
+    const int xLeft = CImageStrip::Scaled(kPad);
+    int nArea = xRight - xLeft - nButton - CImageStrip::Scaled(kTabGap);
+    m_bOverflow = nOpen * CImageStrip::Scaled(kTabMinWidth) > nArea;
     place(m_right, nButton, m_bOverflow);
     place(m_left, nButton, m_bOverflow);
-    nArea = xRight - xLeft - nButton - Scaled(kTabGap);
-    const int nFit = m_bOverflow ? std::max(1, nArea / Scaled(kTabMinWidth)) : nOpen;
+    nArea = xRight - xLeft - nButton - CImageStrip::Scaled(kTabGap);
+    const int nFit = m_bOverflow ? std::max(1, nArea / CImageStrip::Scaled(kTabMinWidth)) : nOpen;
     m_nFirstShown = m_bOverflow ? std::clamp(m_nFirstShown, 0, std::max(0, nOpen - nFit)) : 0;
-    const int nWidth = nFit > 0 ? std::clamp(nArea / nFit, Scaled(kTabMinWidth), Scaled(kTabMaxWidth)) : 0;
+    const int nWidth = nFit > 0 ? std::clamp(nArea / nFit, CImageStrip::Scaled(kTabMinWidth), CImageStrip::Scaled(kTabMaxWidth)) : 0;
     m_shown.clear();
     int x = xLeft;
     for (int i = m_nFirstShown; i < nOpen && i < m_nFirstShown + nFit; ++i) {
-        m_shown.push_back({open[i], RECT{x, Scaled(kTabTop), x + nWidth - Scaled(kTabGap), rcClient.bottom}});
+        m_shown.push_back({open[i], RECT{x, CImageStrip::Scaled(kTabTop), x + nWidth - CImageStrip::Scaled(kTabGap), rcClient.bottom}});
         x += nWidth;
     }
     EnableWindow(m_left.GetSafeHwnd(), m_nFirstShown > 0);
@@ -300,8 +295,8 @@ void TTabWnd::Layout()
 
 RECT TTabWnd::CloseRect(const RECT& rcTab) const
 {
-    const int nSize = Scaled(kIcon);
-    const int x = rcTab.right - Scaled(6) - nSize;
+    const int nSize = CImageStrip::Scaled(kIcon);
+    const int x = rcTab.right - CImageStrip::Scaled(6) - nSize;
     const int y = rcTab.top + (rcTab.bottom - rcTab.top - nSize) / 2;
     return RECT{x, y, x + nSize, y + nSize};
 }
@@ -323,7 +318,7 @@ int TTabWnd::HitTest(POINT pt, bool* pbOnClose) const
 void TTabWnd::PaintTab(HDC hDc, const CTab& tab, const RECT& rc, bool bCurrent, bool bCloseHot) const
 {
     // Rounded at the top only: the shape runs on past the strip's foot.
-    const int nCorner = Scaled(kCorner);
+    const int nCorner = CImageStrip::Scaled(kCorner);
     CGdiObject<HRGN> shape(CreateRoundRectRgn(rc.left, rc.top, rc.right + 1, rc.bottom + nCorner, nCorner, nCorner));
     CGdiObject<HRGN> clip(CreateRectRgn(rc.left, rc.top, rc.right + 1, rc.bottom));
     CombineRgn(shape.get(), shape.get(), clip.get(), RGN_AND);
@@ -337,8 +332,8 @@ void TTabWnd::PaintTab(HDC hDc, const CTab& tab, const RECT& rc, bool bCurrent, 
         FillRect(hDc, &rcFoot, fill.get());
     }
 
-    const int nIcon = Scaled(kIcon);
-    const int xIcon = rc.left + Scaled(kPad);
+    const int nIcon = CImageStrip::Scaled(kIcon);
+    const int xIcon = rc.left + CImageStrip::Scaled(kPad);
     const int yIcon = rc.top + (rc.bottom - rc.top - nIcon) / 2;
     HANDLE hIcon = tab.hIcon != nullptr ? tab.hIcon : m_hDefaultIcon;
     const UINT nKind = tab.hIcon != nullptr ? tab.nIconKind : IMAGE_ICON;
@@ -360,7 +355,7 @@ void TTabWnd::PaintTab(HDC hDc, const CTab& tab, const RECT& rc, bool bCurrent, 
     const int nInset = (images.CellSize() - Width(rcClose)) / 2;
     images.Draw(hDc, m_settings.nCloseGlyph, bCloseHot ? 1 : 0, rcClose.left, rcClose.top, std::max(0, nInset));
 
-    RECT rcText = {xIcon + nIcon + Scaled(6), rc.top, rcClose.left - Scaled(4), rc.bottom};
+    RECT rcText = {xIcon + nIcon + CImageStrip::Scaled(6), rc.top, rcClose.left - CImageStrip::Scaled(4), rc.bottom};
     SetTextColor(hDc, bCurrent ? kTextColour : kDimTextColour);
     DrawTextW(hDc, tab.strLabel, tab.strLabel.GetLength(), &rcText,
               DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);

@@ -93,7 +93,6 @@ private:
         RECT rc;
     };
 
-    int Scaled(int n) const;
     void Layout();
     void Paint(HDC hDc, const RECT& rcClient) const;
     void PaintTab(HDC hDc, const CTab& tab, const RECT& rc, bool bCurrent, bool bCloseHot) const;
