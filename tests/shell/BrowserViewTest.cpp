@@ -284,6 +284,16 @@ TEST_F(BrowserView, EventsAsTheControlSendsThemReachTheFrameAndTheRulesOfDownloa
     }
     EXPECT_EQ(Fire(DISPID_ONTOOLBAR, {Arg(VT_BOOL, VARIANT_FALSE)}), S_OK);
     EXPECT_FALSE(frame->IsToolbarShown());
+    // A title: the address box shows where the control really is, the
+    // tab gets its label; the status text shows below.
+    frame->GetTopBar().SetAddressText(L"typed, not gone to");
+    CBstr title(L"NULVANE Search: salt");
+    CBstr status(L"Done");
+    EXPECT_EQ(Fire(DISPID_TITLECHANGE, {Arg(VT_BSTR, reinterpret_cast<LONG_PTR>(title.get()))}), S_OK);
+    EXPECT_EQ(Fire(DISPID_STATUSTEXTCHANGE, {Arg(VT_BSTR, reinterpret_cast<LONG_PTR>(status.get()))}), S_OK);
+    EXPECT_EQ(frame->GetTopBar().GetAddressText(), view->GetLocationUrl());
+    EXPECT_EQ(frame->GetTabStrip().GetTabLabel(0), L"Nulvane Search");
+    EXPECT_EQ(frame->GetStatusBar().GetText(), L"Done");
 }
 
 TEST_F(BrowserView, PopUpsGoThroughOnlyAfterAClickOrAsTheUsersFirstRequestAndTheHostObjectsKeepThePrivacyRules)

@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "framework/Handles.h"
+#include "framework/LanguageManagerResource.h"
 #include "resources/Resource.h"
 #include "shell/AddressInput.h"
 #include "shell/FrameRules.h"
@@ -200,6 +202,29 @@ protected:
         return info.hwndFocus;
     }
     HWND TopBarItem(int nId) const { return GetDlgItem(GetDlgItem(m_hWnd, IDD_TOP_BAR), nId); }
+    // The text of the tooltip window (owned by the top bar) that serves the control.
+    CString TooltipOf(HWND hControl) const
+    {
+        std::pair<HWND, CString> search(hControl, CString());
+        EnumThreadWindows(
+            GetWindowThreadProcessId(m_hWnd, nullptr),
+            [](HWND hTip, LPARAM lParam) {
+                auto& [hTool, strText] = *reinterpret_cast<std::pair<HWND, CString>*>(lParam);
+                wchar_t szText[256] = {};
+                TTTOOLINFOW info = {};
+                info.cbSize = sizeof(info);
+                info.hwnd = GetWindow(hTip, GW_OWNER);
+                info.uId = reinterpret_cast<UINT_PTR>(hTool);
+                info.lpszText = szText;
+                if (SendMessageW(hTip, TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&info))) {
+                    SendMessageW(hTip, TTM_GETTEXTW, std::size(szText), reinterpret_cast<LPARAM>(&info));
+                    strText = szText;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        return search.second;
+    }
 
     CTempFolder m_folder;
     CString m_strPage = Page(L"page-a.html");
@@ -230,6 +255,16 @@ TEST_F(BrowserWindow, StandsInTheTaskbarWithItsBarsAndCountsItsTabsByTheirViews)
     }
     EXPECT_NE(GetDlgItem(m_hWnd, IDD_STATUS_BAR), nullptr);
     EXPECT_NE(GetWindowTextLengthW(TopBarItem(IDC_ADDRESS)), 0);
+    // Each button's tooltip, as its own tooltip window holds it.
+    const std::pair<int, const wchar_t*> tips[] = {{IDC_PREVIOUS, L"PREVIOUS"}, {IDC_GOTO_ADDRESS, L"GOTO_ADDRESS"},
+                                                   {ID_BOSS_BUTTON, L"BOSS_BUTTON_TOOLTIP"}, {IDC_CLOSE, L"CLOSE"}};
+    for (const auto& [nId, pszKey] : tips) {
+        EXPECT_EQ(TooltipOf(TopBarItem(nId)), CLanguageManagerResource::Instance()->GetString(pszKey)) << nId;
+    }
+    auto closeTabGreyed = [&] {
+        return OnFrame<bool>([](CMainFrame& f) { return (GetMenuState(f.GetMenu(), ID_CLOSE_TAB, 0) & MF_GRAYED) != 0; });
+    };
+    EXPECT_TRUE(closeTabGreyed());
     // The strip is up: other copies may hand over their addresses.
     EXPECT_TRUE(CHandle(OpenMutexW(SYNCHRONIZE, FALSE, CMainFrame::kTabOpenMutexName)));
 
@@ -237,6 +272,13 @@ TEST_F(BrowserWindow, StandsInTheTaskbarWithItsBarsAndCountsItsTabsByTheirViews)
     Command(ID_NEW_TAB);
     ASSERT_TRUE(WaitFor([&] { return Views() == 3; }));
     EXPECT_EQ(CurrentTab(), 2);
+    EXPECT_FALSE(closeTabGreyed());
+    // A tab in the background reports to nobody.
+    EXPECT_TRUE(OnFrame<bool>([](CMainFrame& f) {
+        f.SetAddressText(dynamic_cast<CQuelmarSMDIView*>(f.GetViews().front().get()), L"http://background.test/");
+        f.SetAddressText(f.GetActiveBrowserView(), L"http://current.test/");
+        return f.GetTopBar().GetAddressText() == L"http://current.test/";
+    }));
     // Previous and next stop at the ends.
     const std::pair<UINT, int> moves[] = {{ID_PREVIOUS_TAB, 1}, {ID_PREVIOUS_TAB, 0}, {ID_PREVIOUS_TAB, 0},
                                           {ID_NEXT_TAB, 1}};
