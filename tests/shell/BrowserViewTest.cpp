@@ -281,6 +281,9 @@ TEST_F(BrowserView, EventsAsTheControlSendsThemReachTheFrameAndTheRulesOfDownloa
     for (const auto& [args, nPercent] : progress) {
         EXPECT_EQ(Fire(DISPID_PROGRESSCHANGE, {Arg(VT_I4, args.first), Arg(VT_I4, args.second)}), S_OK);
         EXPECT_EQ(view->GetProgress(), nPercent);
+        // The bar shows only while there is something to show.
+        HWND hBar = GetDlgItem(GetDlgItem(frame->GetSafeHwnd(), IDD_STATUS_BAR), IDC_STATUS_PROGRESS);
+        EXPECT_EQ((GetWindowLongPtrW(hBar, GWL_STYLE) & WS_VISIBLE) != 0, nPercent >= 0) << nPercent;
     }
     EXPECT_EQ(Fire(DISPID_ONTOOLBAR, {Arg(VT_BOOL, VARIANT_FALSE)}), S_OK);
     EXPECT_FALSE(frame->IsToolbarShown());
