@@ -362,6 +362,21 @@ bool CMainFrame::OnCommand(UINT nID)
     case ID_FILE_CLOSE:
         PostMessageW(hWnd, WM_CLOSE, 0, 0);
         return true;
+    // The tab menu's items, when they reach the window itself rather than
+    // through the strip, act on the current tab.
+    case ID_TAB_CLOSE:
+        CloseCurrentTab();
+        return true;
+    case ID_TAB_CLOSE_OTHERS:
+        CloseOtherTabs(m_tabs.GetCurSel());
+        return true;
+    case ID_TAB_REFRESH:
+        RefreshTab(m_tabs.GetCurSel());
+        return true;
+    case ID_TAB_REFRESH_ALL:
+        PostMessageW(hWnd, TTabWnd::WM_TAB_REFRESH_ALL, 0, 0);
+        return true;
+    case ID_TAB_NEW:
     case ID_NEW_TAB:
         OpenInNewTab(CString());
         PostMessageW(hWnd, WM_COMMAND, ID_HOME, 0);

@@ -295,6 +295,11 @@ TEST_F(BrowserWindow, StandsInTheTaskbarWithItsBarsAndCountsItsTabsByTheirViews)
     // tab closes the window.
     PostMessageW(m_hWnd, TTabWnd::WM_TAB_CLOSE_OTHERS, 2, 0);
     EXPECT_TRUE(WaitFor([&] { return OpenTabs() == 1 && CurrentTab() == 2; }));
+    // The tab menu's items sent to the window act on the current tab.
+    Command(ID_TAB_NEW);
+    EXPECT_TRUE(WaitFor([&] { return OpenTabs() == 2 && CurrentTab() == 3; }));
+    Command(ID_TAB_CLOSE_OTHERS);
+    EXPECT_TRUE(WaitFor([&] { return OpenTabs() == 1 && CurrentTab() == 3; }));
     Command(ID_CLOSE_TAB);
     EXPECT_TRUE(WaitFor([&] { return !IsWindow(m_hWnd); }));
 }
