@@ -425,6 +425,13 @@ void CMainFrame::RefreshTab(int nIndex)
     }
 }
 
+void CMainFrame::RefreshAllTabs()
+{
+    for (int i = 0; i < m_tabs.GetTabCount(); ++i) {
+        RefreshTab(i);
+    }
+}
+
 void CMainFrame::OnClosedTabsTick()
 {
     bool bWaiting = false;
@@ -747,9 +754,7 @@ bool CMainFrame::OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRe
         RefreshTab(static_cast<int>(wParam));
         return true;
     case TTabWnd::WM_TAB_REFRESH_ALL:
-        for (int i = 0; i < m_tabs.GetTabCount(); ++i) {
-            RefreshTab(i);
-        }
+        RefreshAllTabs();
         return true;
     case WM_FRAME_OPEN_IN_NEW_TAB: {
         CString strUrl;

@@ -125,6 +125,7 @@ private:
     void CloseTabAt(int nIndex);
     void CloseOtherTabs(int nIndex);
     void RefreshTab(int nIndex);
+    void RefreshAllTabs();
     void OnClosedTabsTick();
     void UpdateTabCommands();
 

@@ -364,9 +364,6 @@ bool CMainFrame::OnCommand(UINT nID)
         return true;
     // The tab menu's items, when they reach the window itself rather than
     // through the strip, act on the current tab.
-    case ID_TAB_CLOSE:
-        CloseCurrentTab();
-        return true;
     case ID_TAB_CLOSE_OTHERS:
         CloseOtherTabs(m_tabs.GetCurSel());
         return true;
@@ -374,13 +371,14 @@ bool CMainFrame::OnCommand(UINT nID)
         RefreshTab(m_tabs.GetCurSel());
         return true;
     case ID_TAB_REFRESH_ALL:
-        PostMessageW(hWnd, TTabWnd::WM_TAB_REFRESH_ALL, 0, 0);
+        RefreshAllTabs();
         return true;
     case ID_TAB_NEW:
     case ID_NEW_TAB:
         OpenInNewTab(CString());
         PostMessageW(hWnd, WM_COMMAND, ID_HOME, 0);
         return true;
+    case ID_TAB_CLOSE:
     case ID_CLOSE_TAB:
         CloseCurrentTab();
         return true;
